@@ -1,0 +1,25 @@
+// Small portability layer over stdio: byte calls that skip the stream lock
+// (the program is single-threaded) and 64-bit file positioning.
+#ifndef ARCHIVE_FILE_IO_H
+#define ARCHIVE_FILE_IO_H
+
+#include <cstdint>
+#include <cstdio>
+
+#if defined(_WIN32)
+inline int get_byte(std::FILE* f) { return _getc_nolock(f); }
+inline int put_byte(int c, std::FILE* f) { return _putc_nolock(c, f); }
+inline int seek_to(std::FILE* f, int64_t offset) {
+  return _fseeki64(f, offset, SEEK_SET);
+}
+inline bool can_seek(std::FILE* f) { return _fseeki64(f, 0, SEEK_CUR) == 0; }
+#else
+inline int get_byte(std::FILE* f) { return getc_unlocked(f); }
+inline int put_byte(int c, std::FILE* f) { return putc_unlocked(c, f); }
+inline int seek_to(std::FILE* f, int64_t offset) {
+  return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
+}
+inline bool can_seek(std::FILE* f) { return fseeko(f, 0, SEEK_CUR) == 0; }
+#endif
+
+#endif

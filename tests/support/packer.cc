@@ -1,0 +1,78 @@
+#include "tests/support/packer.h"
+
+#include <cstdio>
+
+std::string rle_encode(const std::string& data) {
+  std::string packed;
+  unsigned char previous = 0xFF;
+  std::size_t i = 0;
+  while (i < data.size()) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c != previous) {
+      packed += static_cast<char>(c);
+      previous = c;
+      ++i;
+      continue;
+    }
+    std::size_t run = 1;
+    while (run < 256 && i + run < data.size() &&
+           static_cast<unsigned char>(data[i + run]) == c) {
+      ++run;
+    }
+    packed += static_cast<char>(c);
+    packed += static_cast<char>(run - 1);
+    i += run;
+  }
+  return packed;
+}
+
+namespace {
+
+void put_le32(std::string* out, std::size_t offset, int32_t value) {
+  uint32_t v = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) {
+    (*out)[offset + static_cast<std::size_t>(i)] =
+        static_cast<char>((v >> (8 * i)) & 0xFF);
+  }
+}
+
+}  // namespace
+
+std::string header_bytes(const std::string& name, int32_t packed_size,
+                         int32_t unpacked_size, unsigned char filler) {
+  std::string header(32, static_cast<char>(filler));
+  std::string field = name.substr(0, 13);
+  field.resize(13, '\0');
+  header.replace(3, 13, field);
+  put_le32(&header, 16, packed_size);
+  put_le32(&header, 20, unpacked_size);
+  return header;
+}
+
+std::string pack_entry(const std::string& name, const std::string& data) {
+  std::string packed = rle_encode(data);
+  return header_bytes(name, static_cast<int32_t>(packed.size()),
+                      static_cast<int32_t>(data.size())) +
+         packed;
+}
+
+bool read_file(const std::string& path, std::string* bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  bytes->clear();
+  char buffer[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    bytes->append(buffer, got);
+  }
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}

@@ -1,0 +1,27 @@
+// Test support: builds archives in memory, the inverse of the extractor.
+// Byte strings are held in std::string.
+#ifndef TESTS_SUPPORT_PACKER_H
+#define TESTS_SUPPORT_PACKER_H
+
+#include <cstdint>
+#include <string>
+
+// Run-length codes `data` as the decoder expects: a byte equal to the one
+// before it (0xFF before the first) opens a run pair of up to 256 copies.
+std::string rle_encode(const std::string& data);
+
+// A 32-byte entry header. `name` of up to 13 bytes is stored at offset 3
+// (13 bytes leave no zero terminator in the field); `filler` goes into the
+// bytes the extractor ignores.
+std::string header_bytes(const std::string& name, int32_t packed_size,
+                         int32_t unpacked_size, unsigned char filler = 0);
+
+// One whole entry: header plus coded data, with matching sizes.
+std::string pack_entry(const std::string& name, const std::string& data);
+
+// Reads a whole file into `bytes`, or writes `bytes` as a whole file.
+// Both return false on failure.
+bool read_file(const std::string& path, std::string* bytes);
+bool write_file(const std::string& path, const std::string& bytes);
+
+#endif
