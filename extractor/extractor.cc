@@ -1,0 +1,103 @@
+#include "extractor/extractor.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "archive/decode.h"
+#include "archive/entry_walk.h"
+
+namespace {
+
+// Stream buffers: one archive and one output file are open at a time.
+constexpr std::size_t stream_buffer_size = 1 << 16;
+char archive_buffer[stream_buffer_size];
+char output_buffer[stream_buffer_size];
+
+int fail(const char* message, int status) {
+  std::fflush(stdout);  // keep the listing line ahead of the message
+  std::fputs(message, stderr);
+  return status;
+}
+
+}  // namespace
+
+std::string listing_line(const entry_header& header) {
+  char shown[sizeof header.name];
+  std::size_t i = 0;
+  for (; header.name[i] != '\0'; ++i) {
+    unsigned char c = static_cast<unsigned char>(header.name[i]);
+    shown[i] = (c < 0x20 || c == 0x7F) ? '?' : header.name[i];
+  }
+  shown[i] = '\0';
+  char line[64];
+  int length = std::snprintf(line, sizeof line, "%-12s %8d %8d \n", shown,
+                             static_cast<int>(header.packed_size),
+                             static_cast<int>(header.unpacked_size));
+  return std::string(line, static_cast<std::size_t>(length));
+}
+
+bool name_is_unsafe(const char* name) {
+  std::filesystem::path path(name);
+  if (path.has_root_name() || path.has_root_directory()) return true;
+  for (const std::filesystem::path& part : path) {
+    if (part == "..") return true;
+  }
+  return false;
+}
+
+bool name_is_archive(const char* archive_path, const char* name) {
+  std::error_code error;
+  return std::filesystem::equivalent(archive_path, name, error) && !error;
+}
+
+int run_extractor(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, usage_format, argc > 0 && argv[0] ? argv[0] : "");
+    return exit_open_failure;
+  }
+#ifdef SIGXFSZ
+  // A file size limit then shows as a write failure, not a killed process.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  const char* archive_path = argv[1];
+  std::FILE* archive = std::fopen(archive_path, "rb");
+  if (archive == nullptr) return fail(open_failure_message, exit_open_failure);
+  std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
+
+  entry_walk walk = walk_begin(archive);
+  entry_header header;
+  walk_status step = walk_read_header(&walk, &header);
+  while (step == walk_entry) {
+    std::fputs(listing_line(header).c_str(), stdout);
+    if (name_is_unsafe(header.name) ||
+        name_is_archive(archive_path, header.name)) {
+      return fail(open_failure_message, exit_open_failure);
+    }
+    std::FILE* output = std::fopen(header.name, "wb");
+    if (output == nullptr) return fail(open_failure_message, exit_open_failure);
+    std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
+    int64_t consumed = 0;
+    decode_status status = decode_entry(archive, output, header.packed_size,
+                                        header.unpacked_size, &consumed);
+    if (status == decode_write_error) {
+      std::fclose(output);
+      std::fclose(archive);
+      return fail(write_failure_message, exit_write_failure);
+    }
+    if (std::fclose(output) != 0) {
+      std::fclose(archive);
+      return fail(write_failure_message, exit_write_failure);
+    }
+    if (std::ferror(archive)) {
+      std::fclose(archive);
+      return fail(open_failure_message, exit_open_failure);
+    }
+    step = walk_to_next(&walk, header, consumed);
+    if (step == walk_entry) step = walk_read_header(&walk, &header);
+  }
+  std::fclose(archive);
+  if (step != walk_end) return fail(open_failure_message, exit_open_failure);
+  return exit_ok;
+}

@@ -1,0 +1,41 @@
+// The extractor program: lists every entry of an archive on standard output
+// and writes each entry's decoded bytes to a file named by the entry.
+#ifndef EXTRACTOR_EXTRACTOR_H
+#define EXTRACTOR_EXTRACTOR_H
+
+#include <string>
+
+#include "archive/entry_header.h"
+
+// Exit statuses.
+constexpr int exit_ok = 0;
+constexpr int exit_open_failure = 1;  // also: no archive named
+constexpr int exit_write_failure = 2;
+
+// Messages on standard error. The last two are Shift_JIS bytes:
+// "the file cannot be opened." and "writing failed."
+constexpr const char usage_format[] = "Usage: %s [Archive .MDT/.PAR file]\n";
+constexpr const char open_failure_message[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x83\x49\x81\x5B\x83\x76\x83\x93"
+    "\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
+constexpr const char write_failure_message[] =
+    "\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x82\xC9\x8E\xB8\x94\x73\x82\xB5\x82\xDC"
+    "\x82\xB5\x82\xBD.\n";
+
+// Runs the whole program on its command line; returns the exit status.
+int run_extractor(int argc, char** argv);
+
+// The entry's listing line, "%-12s %8d %8d \n" of name, packed_size and
+// unpacked_size, with name bytes below 0x20 and 0x7F shown as '?'.
+std::string listing_line(const entry_header& header);
+
+// True for a name that could reach outside the current directory: an
+// absolute name (root directory, drive or root name) or one with a ".."
+// component.
+bool name_is_unsafe(const char* name);
+
+// True when `name` exists and is the same file as the archive at
+// `archive_path` (through any link or spelling of the path).
+bool name_is_archive(const char* archive_path, const char* name);
+
+#endif

@@ -1,0 +1,3 @@
+#include "extractor/extractor.h"
+
+int main(int argc, char** argv) { return run_extractor(argc, argv); }

@@ -1,0 +1,275 @@
+// Runs the built extractor in a scratch directory and checks its listing,
+// messages, exit status and files byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "extractor/extractor.h"
+#include "tests/support/packer.h"
+#include "tests/support/run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string open_failure = open_failure_message;
+const std::string write_failure = write_failure_message;
+
+std::string extractor_binary() {
+  const char* from_env = std::getenv("EXTRACTOR_BIN");
+  return from_env != nullptr ? from_env : EXTRACTOR_PATH;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = make_temp_dir(); }
+  void TearDown() override { remove_tree(dir); }
+
+  // Writes `archive` as ARC.MDT in the scratch directory and extracts it.
+  run_result extract(const std::string& archive) {
+    EXPECT_TRUE(write_file(dir + "/ARC.MDT", archive));
+    return run({"extractor", "ARC.MDT"});
+  }
+  run_result run(const std::vector<std::string>& argv,
+                 const std::string& input = "") {
+    return run_program(extractor_binary(), argv, dir, input);
+  }
+  std::string file(const std::string& name) {
+    std::string bytes;
+    EXPECT_TRUE(read_file(dir + "/" + name, &bytes)) << name;
+    return bytes;
+  }
+  bool exists(const std::string& name) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(dir + "/" + name, ignored));
+  }
+
+  std::string dir;
+};
+
+TEST_F(EndToEnd, UsageWithoutArchive) {
+  run_result r = run({"./my-extractor"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Usage: ./my-extractor [Archive .MDT/.PAR file]\n");
+  // No argument at all, not even the program's name.
+  r = run({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Usage:  [Archive .MDT/.PAR file]\n");
+}
+
+TEST_F(EndToEnd, ArchiveThatCannotBeOpenedOrRead) {
+  fs::create_directory(dir + "/DIR.MDT");
+  for (const char* path : {"MISSING.MDT", "DIR.MDT"}) {
+    run_result r = run({"extractor", path});
+    EXPECT_EQ(r.status, 1) << path;
+    EXPECT_EQ(r.out, "") << path;
+    EXPECT_EQ(r.err, open_failure) << path;
+  }
+}
+
+TEST_F(EndToEnd, EmptyArchiveAndExtraArguments) {
+  ASSERT_TRUE(write_file(dir + "/E.PAR", ""));
+  run_result r = run({"extractor", "E.PAR", "ignored", "also ignored"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(EndToEnd, ListsAndExtractsEveryEntry) {
+  std::string binary;
+  for (int i = 0; i < 5000; ++i) binary += static_cast<char>(i / 300);
+  std::string archive = pack_entry("README.TXT", "Hello, archive.\r\n") +
+                        pack_entry("RUNS.BIN", binary) +
+                        pack_entry("EMPTY.DAT", "") +
+                        pack_entry("TWELVE.BYTES", std::string("\xFF\xFF\xFF\x00", 4)) +
+                        pack_entry("DUP", "first") + pack_entry("DUP", "second") +
+                        header_bytes("NEG", -100, 1);
+  run_result r = extract(archive);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "README.TXT         18       17 \n"
+            "RUNS.BIN           83     5000 \n"
+            "EMPTY.DAT           0        0 \n"
+            "TWELVE.BYTES        3        4 \n"
+            "DUP                 5        5 \n"
+            "DUP                 6        6 \n"
+            "NEG              -100        1 \n");
+  EXPECT_EQ(file("README.TXT"), "Hello, archive.\r\n");
+  EXPECT_TRUE(file("RUNS.BIN") == binary);
+  EXPECT_EQ(file("EMPTY.DAT"), "");
+  EXPECT_EQ(file("TWELVE.BYTES"), std::string("\xFF\xFF\xFF\x00", 4));
+  EXPECT_EQ(file("DUP"), "second");
+  EXPECT_EQ(file("NEG"), "");
+}
+
+TEST_F(EndToEnd, TruncatedArchiveInventsNoBytes) {
+  std::string archive = pack_entry("A.TXT", "abcdefgh");
+  run_result r = extract(archive.substr(0, archive.size() - 3));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "A.TXT               8        8 \n");
+  EXPECT_EQ(file("A.TXT"), "abcde");
+}
+
+TEST_F(EndToEnd, NameThatCannotBeCreatedStopsTheRun) {
+  struct refused {
+    std::string name;
+    std::string line;
+  };
+  for (const refused& c : std::vector<refused>{
+           {"", "                    1        1 \n"},
+           {"NODIR/A.TXT", "NODIR/A.TXT         1        1 \n"}}) {
+    run_result r = extract(pack_entry("FIRST", "1") + pack_entry(c.name, "x") +
+                           pack_entry("LATER", "never"));
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.out, "FIRST               1        1 \n" + c.line);
+    EXPECT_EQ(r.err, open_failure);
+    EXPECT_EQ(file("FIRST"), "1");
+    EXPECT_FALSE(exists("LATER"));
+  }
+}
+
+TEST_F(EndToEnd, UnsafeNamesAreRefused) {
+  fs::create_directory(dir + "/SUB");
+  fs::create_directory(dir + "/SUB/INNER");
+  for (std::string name : {"../ESCAPED", "SUB/../../X", "/tmp/ABS.TXT", "..",
+                           "SUB/INNER/.."}) {
+    run_result r = extract(pack_entry(name, "bad") + pack_entry("LATER", "n"));
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(r.err, open_failure) << name;
+    EXPECT_EQ(r.out.substr(0, name.size()), name);
+    EXPECT_FALSE(exists("LATER"));
+  }
+  EXPECT_FALSE(fs::exists(fs::path(dir).parent_path() / "ESCAPED"));
+  EXPECT_FALSE(fs::exists("/tmp/ABS.TXT"));
+  // Relative names into existing directories still work.
+  run_result r = extract(pack_entry("SUB/A.TXT", "in sub") +
+                         pack_entry("./B.TXT", "b") + pack_entry("..C", "c"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("SUB/A.TXT"), "in sub");
+  EXPECT_EQ(file("B.TXT"), "b");
+  EXPECT_EQ(file("..C"), "c");
+}
+
+TEST_F(EndToEnd, ArchiveIsNeverOverwritten) {
+  fs::create_directory(dir + "/SUB");
+  ASSERT_TRUE(write_file(dir + "/SUB/IN.MDT", ""));
+  fs::create_symlink("ARC.MDT", dir + "/LINK");
+  fs::create_hard_link(dir + "/SUB/IN.MDT", dir + "/HARD");
+  struct spelling {
+    std::string archive_arg;
+    std::string entry_name;
+  };
+  for (const spelling& s : std::vector<spelling>{{"ARC.MDT", "ARC.MDT"},
+                                                 {"ARC.MDT", "./ARC.MDT"},
+                                                 {"./ARC.MDT", "LINK"},
+                                                 {dir + "/ARC.MDT", "ARC.MDT"},
+                                                 {"SUB/IN.MDT", "HARD"},
+                                                 {"LINK", "ARC.MDT"}}) {
+    std::string archive = pack_entry("OK.TXT", "ok") +
+                          pack_entry(s.entry_name, "overwrite!");
+    std::string target = s.archive_arg == "SUB/IN.MDT" ? "/SUB/IN.MDT" : "/ARC.MDT";
+    ASSERT_TRUE(write_file(dir + target, archive));
+    run_result r = run({"extractor", s.archive_arg});
+    EXPECT_EQ(r.status, 1) << s.entry_name;
+    EXPECT_EQ(r.err, open_failure) << s.entry_name;
+    EXPECT_TRUE(file(target.substr(1)) == archive) << s.entry_name;
+    EXPECT_EQ(file("OK.TXT"), "ok");
+  }
+}
+
+TEST_F(EndToEnd, WriteFailureThroughDevFull) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  fs::create_symlink("/dev/full", dir + "/FULL");
+  // Literals only (the error is found when the buffer is written out),
+  // then runs, then a few bytes that only the close writes out.
+  std::string literals;
+  for (int i = 0; i < 200000; ++i) literals += static_cast<char>(i % 251);
+  for (const std::string& data : {literals, std::string(300000, 'r'),
+                                  std::string("tiny")}) {
+    run_result r = extract(pack_entry("FULL", data) + pack_entry("LATER", "x"));
+    EXPECT_EQ(r.status, 2) << data.size();
+    EXPECT_EQ(r.err, write_failure);
+    EXPECT_EQ(r.out.substr(0, 13), "FULL         ");
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1);  // one line: FULL's
+    EXPECT_FALSE(exists("LATER"));
+  }
+}
+
+TEST_F(EndToEnd, ArchiveOnAPipe) {
+  std::string archive = pack_entry("A.TXT", "first") +
+                        header_bytes("CUT", 6, 2) + "abcdef" +
+                        pack_entry("Z.BIN", std::string(70000, 'z'));
+  ASSERT_TRUE(write_file(dir + "/SRC", archive));
+  // The extractor reads /dev/stdin, the read end of a pipe from cat.
+  std::string feed = "cat SRC | exec " + extractor_binary() + " /dev/stdin";
+  run_result r = run_program("/bin/sh", {"sh", "-c", feed}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "A.TXT               5        5 \n"
+            "CUT                 6        2 \n"
+            "Z.BIN             549    70000 \n");
+  EXPECT_EQ(file("CUT"), "ab");
+  EXPECT_TRUE(file("Z.BIN") == std::string(70000, 'z'));
+
+  // An entry whose decoder reads into the next header: a pipe cannot go
+  // back, so the run fails instead of dropping the next entry silently.
+  std::string overrun = header_bytes("ONE", 4, 20) +
+                        std::string("\x41\x41\x03\x42", 4) +
+                        pack_entry("TWO", "two");
+  ASSERT_TRUE(write_file(dir + "/SRC", overrun));
+  r = run_program("/bin/sh", {"sh", "-c", feed}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "ONE                 4       20 \n");
+  EXPECT_EQ(r.err, open_failure);
+  // The same archive from a file is extracted whole.
+  r = extract(overrun);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("TWO"), "two");
+}
+
+TEST_F(EndToEnd, ControlBytesEscapedInListingOnly) {
+  std::string name = "\x1B]0;X\x07";
+  run_result r = extract(pack_entry(name, "esc") +
+                         pack_entry("\x83\x74\x83\x40.TXT", "sjis"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "?]0;X?              3        3 \n"
+            "\x83\x74\x83\x40.TXT            4        4 \n");
+  EXPECT_EQ(file(name), "esc");
+  EXPECT_EQ(file("\x83\x74\x83\x40.TXT"), "sjis");
+}
+
+TEST_F(EndToEnd, BundledSampleMatchesItsSources) {
+  std::string sample_dir = std::string(SOURCE_DIR) + "/examples/sample";
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(sample_dir)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_GE(names.size(), 3u);
+  std::string packed;
+  for (const std::string& n : names) {
+    std::string data;
+    ASSERT_TRUE(read_file(sample_dir + "/" + n, &data));
+    packed += pack_entry(n, data);
+  }
+  std::string sample;
+  ASSERT_TRUE(read_file(std::string(SOURCE_DIR) + "/examples/sample.MDT", &sample));
+  EXPECT_TRUE(sample == packed) << "examples/sample.MDT is out of date";
+  run_result r = run({"extractor", std::string(SOURCE_DIR) + "/examples/sample.MDT"});
+  EXPECT_EQ(r.status, 0);
+  for (const std::string& n : names) {
+    std::string data;
+    ASSERT_TRUE(read_file(sample_dir + "/" + n, &data));
+    EXPECT_TRUE(file(n) == data) << n;
+  }
+}
+
+}  // namespace
