@@ -21,6 +21,33 @@ int fail(const char* message, int status) {
   return status;
 }
 
+// Lists and extracts every entry of the open archive; returns the exit
+// status, leaving the message to the caller.
+int extract_all(const char* archive_path, std::FILE* archive) {
+  entry_walk walk = walk_begin(archive);
+  entry_header header;
+  walk_status step = walk_read_header(&walk, &header);
+  while (step == walk_entry) {
+    std::fputs(listing_line(header).c_str(), stdout);
+    if (name_is_unsafe(header.name) ||
+        name_is_archive(archive_path, header.name)) {
+      return exit_open_failure;
+    }
+    std::FILE* output = std::fopen(header.name, "wb");
+    if (output == nullptr) return exit_open_failure;
+    std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
+    int64_t consumed = 0;
+    decode_status status = decode_entry(archive, output, header.packed_size,
+                                        header.unpacked_size, &consumed);
+    bool closed = std::fclose(output) == 0;
+    if (status == decode_write_error || !closed) return exit_write_failure;
+    if (std::ferror(archive)) return exit_open_failure;
+    step = walk_to_next(&walk, header, consumed);
+    if (step == walk_entry) step = walk_read_header(&walk, &header);
+  }
+  return step == walk_end ? exit_ok : exit_open_failure;
+}
+
 }  // namespace
 
 std::string listing_line(const entry_header& header) {
@@ -66,38 +93,14 @@ int run_extractor(int argc, char** argv) {
   if (archive == nullptr) return fail(open_failure_message, exit_open_failure);
   std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
 
-  entry_walk walk = walk_begin(archive);
-  entry_header header;
-  walk_status step = walk_read_header(&walk, &header);
-  while (step == walk_entry) {
-    std::fputs(listing_line(header).c_str(), stdout);
-    if (name_is_unsafe(header.name) ||
-        name_is_archive(archive_path, header.name)) {
-      return fail(open_failure_message, exit_open_failure);
-    }
-    std::FILE* output = std::fopen(header.name, "wb");
-    if (output == nullptr) return fail(open_failure_message, exit_open_failure);
-    std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
-    int64_t consumed = 0;
-    decode_status status = decode_entry(archive, output, header.packed_size,
-                                        header.unpacked_size, &consumed);
-    if (status == decode_write_error) {
-      std::fclose(output);
-      std::fclose(archive);
-      return fail(write_failure_message, exit_write_failure);
-    }
-    if (std::fclose(output) != 0) {
-      std::fclose(archive);
-      return fail(write_failure_message, exit_write_failure);
-    }
-    if (std::ferror(archive)) {
-      std::fclose(archive);
-      return fail(open_failure_message, exit_open_failure);
-    }
-    step = walk_to_next(&walk, header, consumed);
-    if (step == walk_entry) step = walk_read_header(&walk, &header);
-  }
+  int status = extract_all(archive_path, archive);
   std::fclose(archive);
-  if (step != walk_end) return fail(open_failure_message, exit_open_failure);
-  return exit_ok;
+  switch (status) {
+    case exit_ok:
+      return exit_ok;
+    case exit_write_failure:
+      return fail(write_failure_message, exit_write_failure);
+    default:
+      return fail(open_failure_message, exit_open_failure);
+  }
 }
