@@ -1,9 +1,11 @@
 #include "tests/support/run.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -11,7 +13,8 @@
 
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,
-                       const std::string& dir, const std::string& input) {
+                       const std::string& dir, const std::string& input,
+                       long long file_size_limit) {
   run_result result{-1, "", ""};
   std::string out_path = make_temp_dir();
   std::string stdout_file = out_path + "/stdout";
@@ -28,6 +31,12 @@ run_result run_program(const std::string& program,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (file_size_limit >= 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{};
+      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execv(program.c_str(), args.data());
     _exit(127);
   }

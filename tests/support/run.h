@@ -13,10 +13,13 @@ struct run_result {
 
 // Runs `program` with the argument vector `argv` (argv[0] included; it may
 // be empty) in the directory `dir`, standard input from `input` (a path,
-// or /dev/null when empty).
+// or /dev/null when empty). A `file_size_limit` of 0 or more limits the
+// size of every file the program writes (RLIMIT_FSIZE, with SIGXFSZ
+// ignored, so that writes past it fail).
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,
-                       const std::string& dir, const std::string& input = "");
+                       const std::string& dir, const std::string& input = "",
+                       long long file_size_limit = -1);
 
 // A new empty directory under the system's temporary directory.
 std::string make_temp_dir();

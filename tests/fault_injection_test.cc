@@ -1,0 +1,94 @@
+// Runs the built extractor under faults: a file size limit, and archives
+// cut at every length. The archive must come out unchanged, and nothing
+// may be written that the data does not decode to.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "extractor/extractor.h"
+#include "tests/support/packer.h"
+#include "tests/support/run.h"
+
+namespace {
+
+std::string extractor_binary() {
+  const char* from_env = std::getenv("EXTRACTOR_BIN");
+  return from_env != nullptr ? from_env : EXTRACTOR_PATH;
+}
+
+struct scratch {
+  std::string dir = make_temp_dir();
+  ~scratch() { remove_tree(dir); }
+  std::string file(const std::string& name) const {
+    std::string bytes;
+    if (!read_file(dir + "/" + name, &bytes)) return "<missing>";
+    return bytes;
+  }
+};
+
+TEST(FileSizeLimit, WriteFailureInLiteralsAndInRuns) {
+  std::string literals;
+  for (int i = 0; i < 300000; ++i) literals += static_cast<char>(i * 13 % 256 | 1);
+  std::string runs;
+  for (int i = 0; i < 300; ++i) runs += std::string(1000, static_cast<char>(i));
+  for (const std::string& data : {literals, runs}) {
+    // Standard output is a file under the same limit: it needs ~100 bytes.
+    for (long long limit : {4096LL, 65536LL, 100000LL, 299999LL}) {
+      scratch s;
+      std::string archive = pack_entry("SMALL", "fits") + pack_entry("BIG", data) +
+                            pack_entry("LATER", "x");
+      ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
+      run_result r = run_program(extractor_binary(), {"extractor", "ARC.MDT"},
+                                 s.dir, "", limit);
+      EXPECT_EQ(r.status, 2) << limit;
+      EXPECT_EQ(r.err, write_failure_message) << limit;
+      EXPECT_EQ(r.out.substr(0, 20), "SMALL               ");
+      EXPECT_EQ(r.out.find("LATER"), std::string::npos);
+      std::string big = s.file("BIG");
+      EXPECT_LE(big.size(), static_cast<std::size_t>(limit));
+      EXPECT_TRUE(data.compare(0, big.size(), big) == 0) << limit;
+      EXPECT_EQ(s.file("SMALL"), "fits");
+      EXPECT_EQ(s.file("ARC.MDT"), archive);
+    }
+  }
+}
+
+TEST(CutArchive, EveryLengthEndsCleanly) {
+  std::vector<std::string> names = {"A.TXT", "RUNS", "EMPTY", "Z"};
+  std::vector<std::string> data = {"text, text", std::string(300, 'r') + "st",
+                                   "", "zz"};
+  std::string archive;
+  std::vector<std::size_t> ends;  // where each entry's header ends
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    ends.push_back(archive.size() + 32);
+    archive += pack_entry(names[i], data[i]);
+  }
+  for (std::size_t length = 0; length <= archive.size(); ++length) {
+    scratch s;
+    std::string cut = archive.substr(0, length);
+    ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", cut));
+    run_result r = run_program(extractor_binary(), {"extractor", "ARC.MDT"}, s.dir);
+    EXPECT_EQ(r.status, 0) << length;
+    EXPECT_EQ(r.err, "") << length;
+    std::size_t listed = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (ends[i] > length) break;
+      ++listed;
+      std::string got = s.file(names[i]);
+      EXPECT_TRUE(data[i].compare(0, got.size(), got) == 0)
+          << names[i] << " cut at " << length;
+      EXPECT_EQ(got.size() == data[i].size(),
+                i + 1 < names.size() ? ends[i + 1] - 32 <= length
+                                     : length == archive.size())
+          << names[i] << " cut at " << length;
+    }
+    std::size_t lines = 0;
+    for (char c : r.out) lines += c == '\n';
+    EXPECT_EQ(lines, listed) << length;
+    EXPECT_EQ(s.file("ARC.MDT"), cut);
+  }
+}
+
+}  // namespace
