@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "archive/file_io.h"
+
 // The decoder moves bytes in spans rather than one stdio call per byte:
 // packed data is taken from the archive stream with fread into a buffer of
 // its own, spans of literals are written with one fwrite, and consecutive
@@ -15,6 +17,16 @@ namespace {
 
 constexpr std::size_t input_size = 16384;
 constexpr std::size_t block_size = 4096;
+// Below this many bytes a loop of unlocked byte calls beats one fwrite.
+constexpr std::size_t short_span = 32;
+
+bool write_bytes(std::FILE* stream, const unsigned char* bytes, std::size_t n) {
+  if (n >= short_span) return std::fwrite(bytes, 1, n, stream) == n;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (put_byte(bytes[i], stream) == EOF) return false;
+  }
+  return true;
+}
 
 struct input {
   std::FILE* stream;
@@ -41,14 +53,28 @@ bool refill(input* in, int64_t want) {
 struct run_writer {
   std::FILE* stream;
   unsigned char block[block_size];
-  int block_byte;  // the byte `block` is filled with, or -1
+  int block_byte;       // the byte the start of `block` is filled with
+  std::size_t filled;   // how many bytes of `block` hold block_byte
 };
 
 bool write_run(run_writer* w, int byte, int64_t copies) {
   if (copies <= 0) return true;
+  if (copies < static_cast<int64_t>(short_span)) {
+    for (; copies > 0; --copies) {
+      if (put_byte(byte, w->stream) == EOF) return false;
+    }
+    return true;
+  }
   if (w->block_byte != byte) {
-    std::memset(w->block, byte, block_size);
     w->block_byte = byte;
+    w->filled = 0;
+  }
+  std::size_t want = copies < static_cast<int64_t>(block_size)
+                         ? static_cast<std::size_t>(copies)
+                         : block_size;
+  if (w->filled < want) {
+    std::memset(w->block + w->filled, byte, want - w->filled);
+    w->filled = want;
   }
   while (copies > 0) {
     std::size_t n = copies < static_cast<int64_t>(block_size)
@@ -72,6 +98,7 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output,
   run_writer runs;
   runs.stream = output;
   runs.block_byte = -1;
+  runs.filled = 0;
 
   int previous = 0xFF;
   int64_t remaining = unpacked_size;
@@ -102,7 +129,7 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output,
              in.bytes[in.pos + n] != in.bytes[in.pos + n - 1]) {
         ++n;
       }
-      if (std::fwrite(in.bytes + in.pos, 1, n, output) != n) {
+      if (!write_bytes(output, in.bytes + in.pos, n)) {
         failed = true;
         break;
       }
