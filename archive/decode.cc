@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "archive/file_io.h"
 
 // The decoder moves bytes in spans rather than one stdio call per byte:
 // packed data is taken from the archive stream with fread into a buffer of
-// its own, spans of literals are written with one fwrite, and consecutive
-// run pairs of one byte are written as blocks. It never reads a byte that
+// its own, and decoded bytes are gathered in an output buffer of its own
+// (literal spans copied, runs filled) that goes out with one fwrite when
+// full and once more at the end. It never reads a byte that
 // the byte-at-a-time rules would not read: each fread asks only for bytes
 // that the remaining tokens are certain to consume (every token consumes
 // at least one byte and writes at most 256), so the stream is left exactly
@@ -16,17 +16,7 @@
 namespace {
 
 constexpr std::size_t input_size = 16384;
-constexpr std::size_t block_size = 4096;
-// Below this many bytes a loop of unlocked byte calls beats one fwrite.
-constexpr std::size_t short_span = 32;
-
-bool write_bytes(std::FILE* stream, const unsigned char* bytes, std::size_t n) {
-  if (n >= short_span) return std::fwrite(bytes, 1, n, stream) == n;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (put_byte(bytes[i], stream) == EOF) return false;
-  }
-  return true;
-}
+constexpr std::size_t output_size = 16384;
 
 struct input {
   std::FILE* stream;
@@ -50,64 +40,67 @@ bool refill(input* in, int64_t want) {
   return got > 0;
 }
 
-struct run_writer {
+// Decoded bytes gather here and go to the output stream a buffer at a time.
+struct output {
   std::FILE* stream;
-  unsigned char block[block_size];
-  int block_byte;       // the byte the start of `block` is filled with
-  std::size_t filled;   // how many bytes of `block` hold block_byte
+  unsigned char bytes[output_size];
+  std::size_t used;
+  bool failed;
 };
 
-bool write_run(run_writer* w, int byte, int64_t copies) {
-  if (copies <= 0) return true;
-  if (copies < static_cast<int64_t>(short_span)) {
-    for (; copies > 0; --copies) {
-      if (put_byte(byte, w->stream) == EOF) return false;
+void flush(output* out) {
+  if (out->used > 0 && !out->failed &&
+      std::fwrite(out->bytes, 1, out->used, out->stream) != out->used) {
+    out->failed = true;
+  }
+  out->used = 0;
+}
+
+void emit_span(output* out, const unsigned char* bytes, std::size_t n) {
+  if (out->used + n > output_size) flush(out);
+  if (n >= output_size) {
+    if (!out->failed && std::fwrite(bytes, 1, n, out->stream) != n) {
+      out->failed = true;
     }
-    return true;
+    return;
   }
-  if (w->block_byte != byte) {
-    w->block_byte = byte;
-    w->filled = 0;
-  }
-  std::size_t want = copies < static_cast<int64_t>(block_size)
-                         ? static_cast<std::size_t>(copies)
-                         : block_size;
-  if (w->filled < want) {
-    std::memset(w->block + w->filled, byte, want - w->filled);
-    w->filled = want;
-  }
+  std::memcpy(out->bytes + out->used, bytes, n);
+  out->used += n;
+}
+
+void emit_run(output* out, int byte, int64_t copies) {
   while (copies > 0) {
-    std::size_t n = copies < static_cast<int64_t>(block_size)
+    if (out->used == output_size) flush(out);
+    std::size_t room = output_size - out->used;
+    std::size_t n = copies < static_cast<int64_t>(room)
                         ? static_cast<std::size_t>(copies)
-                        : block_size;
-    if (std::fwrite(w->block, 1, n, w->stream) != n) return false;
+                        : room;
+    std::memset(out->bytes + out->used, byte, n);
+    out->used += n;
     copies -= static_cast<int64_t>(n);
   }
-  return true;
 }
 
 }  // namespace
 
-decode_status decode_entry(std::FILE* archive, std::FILE* output,
+decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
                            int32_t packed_size, int32_t unpacked_size,
                            int64_t* consumed) {
   input in;
   in.stream = archive;
   in.pos = in.end = 0;
   in.at_end = false;
-  run_writer runs;
-  runs.stream = output;
-  runs.block_byte = -1;
-  runs.filled = 0;
+  output out;
+  out.stream = output_stream;
+  out.used = 0;
+  out.failed = false;
 
   int previous = 0xFF;
   int64_t remaining = unpacked_size;
   int64_t tokens_left = packed_size;
   int64_t read_before = 0;  // bytes of earlier fills
-  int64_t pending = 0;      // run copies of `previous` not yet written
-  bool failed = false;
 
-  while (tokens_left > 0 && remaining > 0) {
+  while (tokens_left > 0 && remaining > 0 && !out.failed) {
     if (in.pos == in.end) {
       read_before += static_cast<int64_t>(in.end);
       int64_t sure = (remaining + 255) / 256;
@@ -116,11 +109,6 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output,
     unsigned char c = in.bytes[in.pos];
     if (c != previous) {
       // A span of literals: each byte differs from the one before it.
-      if (!write_run(&runs, previous, pending)) {
-        failed = true;
-        break;
-      }
-      pending = 0;
       int64_t limit = static_cast<int64_t>(in.end - in.pos);
       if (tokens_left < limit) limit = tokens_left;
       if (remaining < limit) limit = remaining;
@@ -129,10 +117,7 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output,
              in.bytes[in.pos + n] != in.bytes[in.pos + n - 1]) {
         ++n;
       }
-      if (!write_bytes(output, in.bytes + in.pos, n)) {
-        failed = true;
-        break;
-      }
+      emit_span(&out, in.bytes + in.pos, n);
       previous = in.bytes[in.pos + n - 1];
       in.pos += n;
       tokens_left -= static_cast<int64_t>(n);
@@ -147,14 +132,14 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output,
     }
     int64_t copies = in.bytes[in.pos++] + 1;
     if (copies > remaining) copies = remaining;
-    pending += copies;
+    emit_run(&out, previous, copies);
     remaining -= copies;
     --tokens_left;
   }
-  if (!failed && !write_run(&runs, previous, pending)) failed = true;
-  if (!failed && std::ferror(output)) failed = true;
+  flush(&out);
   if (consumed != nullptr) {
     *consumed = read_before + static_cast<int64_t>(in.pos);
   }
-  return failed ? decode_write_error : decode_ok;
+  if (out.failed || std::ferror(output_stream)) return decode_write_error;
+  return decode_ok;
 }
