@@ -10,13 +10,9 @@
 #include "extractor/extractor.h"
 #include "tests/support/packer.h"
 #include "tests/support/run.h"
+#include "tests/support/target.h"
 
 namespace {
-
-std::string extractor_binary() {
-  const char* from_env = std::getenv("EXTRACTOR_BIN");
-  return from_env != nullptr ? from_env : EXTRACTOR_PATH;
-}
 
 struct scratch {
   std::string dir = make_temp_dir();
@@ -29,6 +25,9 @@ struct scratch {
 };
 
 TEST(FileSizeLimit, WriteFailureInLiteralsAndInRuns) {
+  if (target_is_windows()) {
+    GTEST_SKIP() << "the host's RLIMIT_FSIZE does not reach a program under Wine";
+  }
   std::string literals;
   for (int i = 0; i < 300000; ++i) literals += static_cast<char>(i * 13 % 256 | 1);
   std::string runs;
@@ -43,7 +42,7 @@ TEST(FileSizeLimit, WriteFailureInLiteralsAndInRuns) {
       run_result r = run_program(extractor_binary(), {"extractor", "ARC.MDT"},
                                  s.dir, "", limit);
       EXPECT_EQ(r.status, 2) << limit;
-      EXPECT_EQ(r.err, write_failure_message) << limit;
+      EXPECT_EQ(r.err, text(write_failure_message)) << limit;
       EXPECT_EQ(r.out.substr(0, 20), "SMALL               ");
       EXPECT_EQ(r.out.find("LATER"), std::string::npos);
       std::string big = s.file("BIG");
