@@ -81,6 +81,31 @@ void emit_run(output* out, int byte, int64_t copies) {
   }
 }
 
+// Length of the literal span at `p`: how many of its first `limit` bytes
+// (limit >= 1) follow each other without a byte equal to the one before.
+std::size_t literal_span(const unsigned char* p, std::size_t limit) {
+  std::size_t n = 1;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight bytes at a time: a zero byte in (bytes ^ bytes shifted by one)
+  // marks a repeat; the lowest flagged byte is the first one.
+  constexpr uint64_t ones = 0x0101010101010101u;
+  constexpr uint64_t highs = 0x8080808080808080u;
+  while (n + 8 <= limit) {
+    uint64_t here, before;
+    std::memcpy(&here, p + n, 8);
+    std::memcpy(&before, p + n - 1, 8);
+    uint64_t diff = here ^ before;
+    uint64_t zero = (diff - ones) & ~diff & highs;
+    if (zero != 0) {
+      return n + static_cast<std::size_t>(__builtin_ctzll(zero)) / 8;
+    }
+    n += 8;
+  }
+#endif
+  while (n < limit && p[n] != p[n - 1]) ++n;
+  return n;
+}
+
 }  // namespace
 
 decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
@@ -112,11 +137,8 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
       int64_t limit = static_cast<int64_t>(in.end - in.pos);
       if (tokens_left < limit) limit = tokens_left;
       if (remaining < limit) limit = remaining;
-      std::size_t n = 1;
-      while (static_cast<int64_t>(n) < limit &&
-             in.bytes[in.pos + n] != in.bytes[in.pos + n - 1]) {
-        ++n;
-      }
+      std::size_t n = literal_span(in.bytes + in.pos,
+                                   static_cast<std::size_t>(limit));
       emit_span(&out, in.bytes + in.pos, n);
       previous = in.bytes[in.pos + n - 1];
       in.pos += n;
