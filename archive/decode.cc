@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 // The decoder moves bytes in spans rather than one stdio call per byte:
 // packed data is taken from the archive stream with fread into a buffer of
 // its own, and decoded bytes are gathered in an output buffer of its own
@@ -23,12 +22,14 @@ struct input {
   unsigned char bytes[input_size];
   std::size_t pos;
   std::size_t end;
-  bool at_end;  // the stream gave fewer bytes than asked: end or error
+  int64_t taken;  // bytes of earlier fills, all consumed
+  bool at_end;    // the stream gave fewer bytes than asked: end or error
 };
 
 // Reads up to `want` (at least 1) bytes into an exhausted buffer; false
 // when none came.
 bool refill(input* in, int64_t want) {
+  in->taken += static_cast<int64_t>(in->end);
   in->pos = in->end = 0;
   if (in->at_end) return false;
   std::size_t n = want < static_cast<int64_t>(input_size)
@@ -114,6 +115,7 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
   input in;
   in.stream = archive;
   in.pos = in.end = 0;
+  in.taken = 0;
   in.at_end = false;
   output out;
   out.stream = output_stream;
@@ -123,11 +125,9 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
   int previous = 0xFF;
   int64_t remaining = unpacked_size;
   int64_t tokens_left = packed_size;
-  int64_t read_before = 0;  // bytes of earlier fills
 
   while (tokens_left > 0 && remaining > 0 && !out.failed) {
     if (in.pos == in.end) {
-      read_before += static_cast<int64_t>(in.end);
       int64_t sure = (remaining + 255) / 256;
       if (!refill(&in, sure < tokens_left ? sure : tokens_left)) break;
     }
@@ -148,10 +148,7 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
     }
     // A run pair: this byte, then its count.
     ++in.pos;
-    if (in.pos == in.end) {
-      read_before += static_cast<int64_t>(in.end);
-      if (!refill(&in, 1)) break;
-    }
+    if (in.pos == in.end && !refill(&in, 1)) break;
     int64_t copies = in.bytes[in.pos++] + 1;
     if (copies > remaining) copies = remaining;
     emit_run(&out, previous, copies);
@@ -160,7 +157,7 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
   }
   flush(&out);
   if (consumed != nullptr) {
-    *consumed = read_before + static_cast<int64_t>(in.pos);
+    *consumed = in.taken + static_cast<int64_t>(in.pos);
   }
   if (out.failed || std::ferror(output_stream)) return decode_write_error;
   return decode_ok;
