@@ -2,11 +2,10 @@
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "archive/decode.h"
 #include "archive/entry_walk.h"
+#include "extractor/output_file.h"
 
 namespace {
 
@@ -23,17 +22,14 @@ int fail(const char* message, int status) {
 
 // Lists and extracts every entry of the open archive; returns the exit
 // status, leaving the message to the caller.
-int extract_all(const char* archive_path, std::FILE* archive) {
+int extract_all(std::FILE* archive) {
+  file_identity archive_identity = stream_identity(archive);
   entry_walk walk = walk_begin(archive);
   entry_header header;
   walk_status step = walk_read_header(&walk, &header);
   while (step == walk_entry) {
     std::fputs(listing_line(header).c_str(), stdout);
-    if (name_is_unsafe(header.name) ||
-        name_is_archive(archive_path, header.name)) {
-      return exit_open_failure;
-    }
-    std::FILE* output = std::fopen(header.name, "wb");
+    std::FILE* output = open_output_file(header.name, archive_identity);
     if (output == nullptr) return exit_open_failure;
     std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
     int64_t consumed = 0;
@@ -65,20 +61,6 @@ std::string listing_line(const entry_header& header) {
   return std::string(line, static_cast<std::size_t>(length));
 }
 
-bool name_is_unsafe(const char* name) {
-  std::filesystem::path path(name);
-  if (path.has_root_name() || path.has_root_directory()) return true;
-  for (const std::filesystem::path& part : path) {
-    if (part == "..") return true;
-  }
-  return false;
-}
-
-bool name_is_archive(const char* archive_path, const char* name) {
-  std::error_code error;
-  return std::filesystem::equivalent(archive_path, name, error) && !error;
-}
-
 int run_extractor(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, usage_format, argc > 0 && argv[0] ? argv[0] : "");
@@ -88,12 +70,11 @@ int run_extractor(int argc, char** argv) {
   // A file size limit then shows as a write failure, not a killed process.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
-  const char* archive_path = argv[1];
-  std::FILE* archive = std::fopen(archive_path, "rb");
+  std::FILE* archive = std::fopen(argv[1], "rb");
   if (archive == nullptr) return fail(open_failure_message, exit_open_failure);
   std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
 
-  int status = extract_all(archive_path, archive);
+  int status = extract_all(archive);
   std::fclose(archive);
   switch (status) {
     case exit_ok:

@@ -29,13 +29,4 @@ int run_extractor(int argc, char** argv);
 // unpacked_size, with name bytes below 0x20 and 0x7F shown as '?'.
 std::string listing_line(const entry_header& header);
 
-// True for a name that could reach outside the current directory: an
-// absolute name (root directory, drive or root name) or one with a ".."
-// component.
-bool name_is_unsafe(const char* name);
-
-// True when `name` exists and is the same file as the archive at
-// `archive_path` (through any link or spelling of the path).
-bool name_is_archive(const char* archive_path, const char* name);
-
 #endif

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "tests/support/packer.h"
-#include "tests/support/run.h"
 
 namespace {
 
@@ -36,38 +34,6 @@ TEST(ListingLine, ControlBytesShownAsQuestionMarks) {
   // Shift_JIS and other high bytes print raw.
   EXPECT_EQ(listing_line(entry("\x83\x74\x83\x40.TXT", 1, 1)),
             "\x83\x74\x83\x40.TXT            1        1 \n");
-}
-
-TEST(NameIsUnsafe, AbsoluteAndParentNamesRefused) {
-  for (const char* name : {"/etc/passwd", "/", "..", "../X", "A/../../X",
-                           "SUB/..", "//X"}) {
-    EXPECT_TRUE(name_is_unsafe(name)) << name;
-  }
-  for (const char* name : {"A.TXT", "SUB/A.TXT", "./A", "..A", "A..", "...",
-                           ".HIDDEN"}) {
-    EXPECT_FALSE(name_is_unsafe(name)) << name;
-  }
-#ifdef _WIN32
-  for (const char* name : {"..\\X", "C:X", "\\X", "C:\\X", "A\\..\\..\\X"}) {
-    EXPECT_TRUE(name_is_unsafe(name)) << name;
-  }
-#endif
-}
-
-TEST(NameIsArchive, SameFileThroughAnyPath) {
-  std::string dir = make_temp_dir();
-  std::string archive = dir + "/A.MDT";
-  ASSERT_TRUE(write_file(archive, "archive bytes"));
-  ASSERT_TRUE(write_file(dir + "/OTHER", "x"));
-  std::filesystem::create_symlink(archive, dir + "/LINK");
-  std::filesystem::create_hard_link(archive, dir + "/HARD");
-  EXPECT_TRUE(name_is_archive(archive.c_str(), archive.c_str()));
-  EXPECT_TRUE(name_is_archive(archive.c_str(), (dir + "/./A.MDT").c_str()));
-  EXPECT_TRUE(name_is_archive(archive.c_str(), (dir + "/LINK").c_str()));
-  EXPECT_TRUE(name_is_archive(archive.c_str(), (dir + "/HARD").c_str()));
-  EXPECT_FALSE(name_is_archive(archive.c_str(), (dir + "/OTHER").c_str()));
-  EXPECT_FALSE(name_is_archive(archive.c_str(), (dir + "/MISSING").c_str()));
-  remove_tree(dir);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // libFuzzer target: runs the whole program (walk, decoder, driver) on
 // arbitrary archive bytes in a scratch directory and checks that
 //   - the run ends (libFuzzer's -timeout catches one that does not),
-//   - nothing is created outside the scratch directory,
+//   - nothing is created outside the scratch directory, and nothing
+//     outside is changed through the links planted in it before each
+//     input (L to a sentinel file, D to a folder, both outside),
 //   - the archive's bytes are unchanged,
 //   - no file holds more bytes than the largest unpacked_size of the
 //     entries that bear its name.
@@ -21,7 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path base_dir;     // holds ARCHIVE and scratch/, nothing else
+fs::path base_dir;     // holds ARCHIVE, scratch/, SENTINEL and outside/
+fs::path sentinel;     // a file that link L in scratch/ points to
+fs::path outside_dir;  // a folder that link D in scratch/ points to
+const char sentinel_bytes[] = "sentinel";
 fs::path scratch_dir;  // the working directory while the program runs
 fs::path start_dir;    // the working directory otherwise (for artifacts)
 
@@ -68,6 +73,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   start_dir = fs::current_path();
   scratch_dir = base_dir / "scratch";
   fs::create_directory(scratch_dir);
+  sentinel = base_dir / "SENTINEL";
+  outside_dir = base_dir / "outside";
+  fs::create_directory(outside_dir);
+  check(write_file(sentinel.string(), sentinel_bytes), "write sentinel");
   check(std::freopen("/dev/null", "w", stdout) != nullptr, "stdout");
   std::atexit([] {
     std::error_code ignored;
@@ -80,6 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string archive(reinterpret_cast<const char*>(data), size);
   std::string archive_path = (base_dir / "ARCHIVE").string();
   check(write_file(archive_path, archive), "write archive");
+  fs::create_symlink(sentinel, scratch_dir / "L");
+  fs::create_directory_symlink(outside_dir, scratch_dir / "D");
   fs::current_path(scratch_dir);
 
   std::string arg0 = "extractor";
@@ -93,15 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "archive unchanged");
   int entries = 0;
   for (const auto& e : fs::directory_iterator(base_dir)) {
-    check(e.path() == archive_path || e.path() == scratch_dir,
+    check(e.path() == archive_path || e.path() == scratch_dir ||
+              e.path() == sentinel || e.path() == outside_dir,
           "nothing outside the scratch directory");
     ++entries;
   }
-  check(entries == 2, "scratch directory still there");
+  check(entries == 4, "scratch directory still there");
+  std::string kept;
+  check(read_file(sentinel.string(), &kept) && kept == sentinel_bytes,
+        "sentinel unchanged through link L");
+  check(fs::is_empty(outside_dir), "nothing written through link D");
 
   std::map<std::string, int64_t> limits = size_limits(archive);
   for (const auto& e : fs::directory_iterator(scratch_dir)) {
     std::string name = e.path().filename().string();
+    if (e.is_symlink() && (name == "L" || name == "D")) continue;  // planted
     check(e.is_regular_file() && !e.is_symlink(), "only plain files");
     auto limit = limits.find(name);
     check(limit != limits.end(), "file named by an entry");

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
       {"long_name", header_bytes("THIRTEEN.BYTE", 1, 1) + "x"},
       {"unsafe", pack_entry("../UP", "u") + pack_entry("/tmp/ABS", "a")},
       {"subdir", pack_entry("SUB/A", "s") + pack_entry("..", "d")},
+      {"planted_links", pack_entry("L", "through the link") +
+                            pack_entry("D/X", "into the folder")},
       {"filler", header_bytes("F", 2, 2, 0xEE) + "ab"},
       {"huge_sizes", header_bytes("H", INT32_MAX, INT32_MAX) + "hh"},
   };

@@ -24,7 +24,7 @@ struct scratch {
   }
 };
 
-TEST(FileSizeLimit, WriteFailureInLiteralsAndInRuns) {
+TEST(FileSizeLimit, WriteFailureInLiteralsRunsAndClose) {
   if (target_is_windows()) {
     GTEST_SKIP() << "the host's RLIMIT_FSIZE does not reach a program under Wine";
   }
@@ -32,25 +32,35 @@ TEST(FileSizeLimit, WriteFailureInLiteralsAndInRuns) {
   for (int i = 0; i < 300000; ++i) literals += static_cast<char>(i * 13 % 256 | 1);
   std::string runs;
   for (int i = 0; i < 300; ++i) runs += std::string(1000, static_cast<char>(i));
+  struct limited {
+    std::string data;
+    long long limit;
+  };
+  std::vector<limited> cases;
   for (const std::string& data : {literals, runs}) {
-    // Standard output is a file under the same limit: it needs ~100 bytes.
     for (long long limit : {4096LL, 65536LL, 100000LL, 299999LL}) {
-      scratch s;
-      std::string archive = pack_entry("SMALL", "fits") + pack_entry("BIG", data) +
-                            pack_entry("LATER", "x");
-      ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
-      run_result r = run_program(extractor_binary(), {"extractor", "ARC.MDT"},
-                                 s.dir, "", limit);
-      EXPECT_EQ(r.status, 2) << limit;
-      EXPECT_EQ(r.err, text(write_failure_message)) << limit;
-      EXPECT_EQ(r.out.substr(0, 20), "SMALL               ");
-      EXPECT_EQ(r.out.find("LATER"), std::string::npos);
-      std::string big = s.file("BIG");
-      EXPECT_LE(big.size(), static_cast<std::size_t>(limit));
-      EXPECT_TRUE(data.compare(0, big.size(), big) == 0) << limit;
-      EXPECT_EQ(s.file("SMALL"), "fits");
-      EXPECT_EQ(s.file("ARC.MDT"), archive);
+      cases.push_back({data, limit});
     }
+  }
+  // Small enough to stay in the buffers until the file is closed.
+  cases.push_back({literals.substr(0, 1000), 512});
+  // Standard output is a file under the same limit: it needs ~100 bytes.
+  for (const limited& c : cases) {
+    scratch s;
+    std::string archive = pack_entry("SMALL", "fits") + pack_entry("BIG", c.data) +
+                          pack_entry("LATER", "x");
+    ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
+    run_result r = run_program(extractor_binary(), {"extractor", "ARC.MDT"},
+                               s.dir, "", c.limit);
+    EXPECT_EQ(r.status, 2) << c.limit;
+    EXPECT_EQ(r.err, text(write_failure_message)) << c.limit;
+    EXPECT_EQ(r.out.substr(0, 20), "SMALL               ");
+    EXPECT_EQ(r.out.find("LATER"), std::string::npos);
+    std::string big = s.file("BIG");
+    EXPECT_LE(big.size(), static_cast<std::size_t>(c.limit));
+    EXPECT_TRUE(c.data.compare(0, big.size(), big) == 0) << c.limit;
+    EXPECT_EQ(s.file("SMALL"), "fits");
+    EXPECT_EQ(s.file("ARC.MDT"), archive);
   }
 }
 

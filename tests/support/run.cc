@@ -14,7 +14,7 @@
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,
                        const std::string& dir, const std::string& input,
-                       long long file_size_limit) {
+                       long long file_size_limit, unsigned time_limit) {
   run_result result{-1, "", ""};
   std::string out_path = make_temp_dir();
   std::string stdout_file = out_path + "/stdout";
@@ -37,6 +37,7 @@ run_result run_program(const std::string& program,
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
+    if (time_limit > 0) alarm(time_limit);
     execv(program.c_str(), args.data());
     _exit(127);
   }

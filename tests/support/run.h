@@ -15,11 +15,12 @@ struct run_result {
 // be empty) in the directory `dir`, standard input from `input` (a path,
 // or /dev/null when empty). A `file_size_limit` of 0 or more limits the
 // size of every file the program writes (RLIMIT_FSIZE, with SIGXFSZ
-// ignored, so that writes past it fail).
+// ignored, so that writes past it fail). A `time_limit` of 1 or more
+// seconds kills a program still running then (status 128 + SIGALRM).
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,
                        const std::string& dir, const std::string& input = "",
-                       long long file_size_limit = -1);
+                       long long file_size_limit = -1, unsigned time_limit = 0);
 
 // A new empty directory under the system's temporary directory.
 std::string make_temp_dir();
