@@ -2,49 +2,88 @@
 
 #include <cstring>
 
-// The decoder moves bytes in spans rather than one stdio call per byte:
-// packed data is taken from the archive stream with fread into a buffer of
-// its own, and decoded bytes are gathered in an output buffer of its own
-// (literal spans copied, runs filled) that goes out with one fwrite when
-// full and once more at the end. It never reads a byte that
-// the byte-at-a-time rules would not read: each fread asks only for bytes
-// that the remaining tokens are certain to consume (every token consumes
-// at least one byte and writes at most 256), so the stream is left exactly
-// where decoding stopped, which a walk over a pipe depends on.
+#include "archive/decode_fast.h"
+#include "archive/file_io.h"
+
+// Packed data comes from the archive stream with fread into an input
+// buffer, and decoded bytes gather in an output buffer that goes out with
+// fwrite. While plenty of input, tokens and output room are left, a fast
+// loop for this processor's widest vectors takes the tokens (see
+// decode_fast.h); the rest, the last tokens of every entry among them, go
+// one token at a time through the exact step below, which never takes a
+// token the bounds would cut.
+//
+// Reading ahead never goes further than tokens_left bytes, since every
+// token takes at least one byte: for an entry whose sizes are true that is
+// never past its end. When the output bound stops decoding first, a stream
+// that can seek is moved back to where decoding stopped; on one that
+// cannot, reads go no further than the tokens certain to be decoded (each
+// writes at most 256 bytes), so nothing is ever read past that point,
+// which a walk over a pipe depends on.
 
 namespace {
 
-constexpr std::size_t input_size = 16384;
-constexpr std::size_t output_size = 16384;
+constexpr std::size_t input_size = 256 * 1024;
+constexpr std::size_t output_size = 128 * 1024;
+constexpr std::size_t output_limit = output_size - fast_output_room;
+constexpr std::size_t exact_span_limit = 4096;  // literals one exact step takes
+
+// One decoder at a time per thread, so buffers of fixed size serve them all.
+struct buffers {
+  unsigned char in[input_size];
+  unsigned char out[output_size];
+};
+thread_local buffers decode_buffers;
 
 struct input {
   std::FILE* stream;
-  unsigned char bytes[input_size];
-  std::size_t pos;
-  std::size_t end;
-  int64_t taken;  // bytes of earlier fills, all consumed
-  bool at_end;    // the stream gave fewer bytes than asked: end or error
+  unsigned char* bytes;  // bytes[pos - 1] is always the byte before pos
+  std::size_t pos;       // next byte to decode
+  std::size_t end;       // bytes read so far into the buffer
+  int64_t base;          // offset of bytes[0] from the entry's first byte
+  std::size_t max_read;  // most bytes one fread may take
+  bool seekable;
+  bool at_end;  // the stream gave fewer bytes than asked: end or error
 };
 
-// Reads up to `want` (at least 1) bytes into an exhausted buffer; false
-// when none came.
-bool refill(input* in, int64_t want) {
-  in->taken += static_cast<int64_t>(in->end);
-  in->pos = in->end = 0;
-  if (in->at_end) return false;
-  std::size_t n = want < static_cast<int64_t>(input_size)
-                      ? static_cast<std::size_t>(want)
-                      : input_size;
-  std::size_t got = std::fread(in->bytes, 1, n, in->stream);
-  if (got < n) in->at_end = true;
-  in->end = got;
-  return got > 0;
+// Tries to have at least `need` bytes ahead (or, while reading is allowed,
+// enough for the fast loop), reading no further than allowed.
+void top_up(input* in, int64_t tokens_left, int64_t remaining,
+            std::size_t need) {
+  if (in->at_end) return;
+  std::size_t ahead = in->end - in->pos;
+  int64_t allowed = tokens_left;
+  if (!in->seekable) {
+    int64_t sure = (remaining + 255) / 256;
+    if (sure < allowed) allowed = sure;
+  }
+  if (allowed < static_cast<int64_t>(need)) allowed = static_cast<int64_t>(need);
+  if (allowed > static_cast<int64_t>(input_size - 1)) allowed = input_size - 1;
+  std::size_t goal = need > fast_input_ahead ? need : fast_input_ahead;
+  if (goal > static_cast<std::size_t>(allowed)) goal = static_cast<std::size_t>(allowed);
+  if (ahead >= goal) return;
+  // Keep the bytes ahead, and the one before them, at the buffer's start.
+  std::size_t shift = in->pos - 1;
+  std::memmove(in->bytes, in->bytes + shift, ahead + 1);
+  in->base += static_cast<int64_t>(shift);
+  in->pos = 1;
+  in->end = ahead + 1;
+  while (ahead < goal) {
+    std::size_t want = static_cast<std::size_t>(allowed) - ahead;
+    if (in->max_read != 0 && want > in->max_read) want = in->max_read;
+    std::size_t got = std::fread(in->bytes + in->end, 1, want, in->stream);
+    in->end += got;
+    ahead += got;
+    if (got < want) {
+      in->at_end = true;
+      return;
+    }
+  }
 }
 
-// Decoded bytes gather here and go to the output stream a buffer at a time.
 struct output {
   std::FILE* stream;
-  unsigned char bytes[output_size];
+  unsigned char* bytes;
   std::size_t used;
   bool failed;
 };
@@ -59,66 +98,94 @@ void flush(output* out) {
 
 void emit_span(output* out, const unsigned char* bytes, std::size_t n) {
   if (out->used + n > output_size) flush(out);
-  if (n >= output_size) {
-    if (!out->failed && std::fwrite(bytes, 1, n, out->stream) != n) {
-      out->failed = true;
-    }
-    return;
-  }
-  std::memcpy(out->bytes + out->used, bytes, n);
+  std::memcpy(out->bytes + out->used, bytes, n);  // n <= exact_span_limit
   out->used += n;
 }
 
-void emit_run(output* out, int byte, int64_t copies) {
-  while (copies > 0) {
-    if (out->used == output_size) flush(out);
-    std::size_t room = output_size - out->used;
-    std::size_t n = copies < static_cast<int64_t>(room)
-                        ? static_cast<std::size_t>(copies)
-                        : room;
-    std::memset(out->bytes + out->used, byte, n);
-    out->used += n;
-    copies -= static_cast<int64_t>(n);
-  }
+void emit_run(output* out, int byte, std::size_t copies) {
+  if (out->used + copies > output_size) flush(out);
+  std::memset(out->bytes + out->used, byte, copies);  // copies <= 256
+  out->used += copies;
 }
 
 // Length of the literal span at `p`: how many of its first `limit` bytes
 // (limit >= 1) follow each other without a byte equal to the one before.
 std::size_t literal_span(const unsigned char* p, std::size_t limit) {
   std::size_t n = 1;
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Eight bytes at a time: a zero byte in (bytes ^ bytes shifted by one)
-  // marks a repeat; the lowest flagged byte is the first one.
-  constexpr uint64_t ones = 0x0101010101010101u;
-  constexpr uint64_t highs = 0x8080808080808080u;
-  while (n + 8 <= limit) {
-    uint64_t here, before;
-    std::memcpy(&here, p + n, 8);
-    std::memcpy(&before, p + n - 1, 8);
-    uint64_t diff = here ^ before;
-    uint64_t zero = (diff - ones) & ~diff & highs;
-    if (zero != 0) {
-      return n + static_cast<std::size_t>(__builtin_ctzll(zero)) / 8;
-    }
-    n += 8;
-  }
-#endif
   while (n < limit && p[n] != p[n - 1]) ++n;
   return n;
 }
 
+using fast_loop_fn = void (*)(fast_state*);
+
+fast_loop_fn fast_loop_for(decode_path path) {
+  if (path == decode_path_best) {
+    path = decode_path_available(decode_path_avx2)   ? decode_path_avx2
+           : decode_path_available(decode_path_sse2) ? decode_path_sse2
+                                                     : decode_path_portable;
+  }
+  if (!decode_path_available(path)) return nullptr;
+  switch (path) {
+    case decode_path_portable:
+      return fast_loop_portable;
+#if defined(DECODE_HAVE_X86)
+    case decode_path_sse2:
+      return fast_loop_sse2;
+#if defined(DECODE_HAVE_AVX2)
+    case decode_path_avx2:
+      return fast_loop_avx2;
+#endif
+#endif
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
+
+bool decode_path_available(decode_path path) {
+  switch (path) {
+    case decode_path_best:
+    case decode_path_exact:
+    case decode_path_portable:
+      return true;
+#if defined(DECODE_HAVE_X86)
+    case decode_path_sse2:
+      return true;
+#if defined(DECODE_HAVE_AVX2)
+    case decode_path_avx2:
+      return __builtin_cpu_supports("avx2");
+#endif
+#endif
+    default:
+      return false;
+  }
+}
 
 decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
                            int32_t packed_size, int32_t unpacked_size,
                            int64_t* consumed) {
+  return decode_entry_with({decode_path_best, 0}, archive, output_stream,
+                           packed_size, unpacked_size, consumed);
+}
+
+decode_status decode_entry_with(const decode_options& options,
+                                std::FILE* archive, std::FILE* output_stream,
+                                int32_t packed_size, int32_t unpacked_size,
+                                int64_t* consumed) {
+  fast_loop_fn fast = fast_loop_for(options.path);
+  int64_t start = packed_size > 0 && unpacked_size > 0 ? tell_of(archive) : -1;
   input in;
   in.stream = archive;
-  in.pos = in.end = 0;
-  in.taken = 0;
+  in.bytes = decode_buffers.in;
+  in.pos = in.end = 1;
+  in.base = -1;
+  in.max_read = options.max_read;
+  in.seekable = start >= 0;
   in.at_end = false;
   output out;
   out.stream = output_stream;
+  out.bytes = decode_buffers.out;
   out.used = 0;
   out.failed = false;
 
@@ -127,18 +194,33 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
   int64_t tokens_left = packed_size;
 
   while (tokens_left > 0 && remaining > 0 && !out.failed) {
-    if (in.pos == in.end) {
-      int64_t sure = (remaining + 255) / 256;
-      if (!refill(&in, sure < tokens_left ? sure : tokens_left)) break;
+    if (in.end - in.pos < fast_input_ahead) {
+      top_up(&in, tokens_left, remaining, 1);
     }
+    std::size_t ahead = in.end - in.pos;
+    if (ahead == 0) break;
+    if (fast != nullptr && ahead >= fast_input_ahead &&
+        tokens_left >= fast_min_tokens && remaining >= fast_min_remaining) {
+      if (out.used > output_limit) flush(&out);
+      fast_state state{in.bytes,  in.pos,    in.end,      out.bytes, out.used,
+                       output_limit, remaining, tokens_left, previous};
+      fast(&state);
+      if (state.pos != in.pos) {
+        in.pos = state.pos;
+        out.used = state.used;
+        remaining = state.remaining;
+        tokens_left = state.tokens_left;
+        previous = state.previous;
+        continue;
+      }
+    }
+    // The exact step: one token, or a span of literals within every bound.
     unsigned char c = in.bytes[in.pos];
     if (c != previous) {
-      // A span of literals: each byte differs from the one before it.
-      int64_t limit = static_cast<int64_t>(in.end - in.pos);
-      if (tokens_left < limit) limit = tokens_left;
-      if (remaining < limit) limit = remaining;
-      std::size_t n = literal_span(in.bytes + in.pos,
-                                   static_cast<std::size_t>(limit));
+      std::size_t limit = ahead < exact_span_limit ? ahead : exact_span_limit;
+      if (tokens_left < static_cast<int64_t>(limit)) limit = static_cast<std::size_t>(tokens_left);
+      if (remaining < static_cast<int64_t>(limit)) limit = static_cast<std::size_t>(remaining);
+      std::size_t n = literal_span(in.bytes + in.pos, limit);
       emit_span(&out, in.bytes + in.pos, n);
       previous = in.bytes[in.pos + n - 1];
       in.pos += n;
@@ -147,18 +229,25 @@ decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
       continue;
     }
     // A run pair: this byte, then its count.
-    ++in.pos;
-    if (in.pos == in.end && !refill(&in, 1)) break;
-    int64_t copies = in.bytes[in.pos++] + 1;
+    if (ahead < 2) {
+      top_up(&in, tokens_left, remaining, 2);
+      if (in.end - in.pos < 2) {
+        ++in.pos;  // the pair's first byte was read; its count is missing
+        break;
+      }
+    }
+    int64_t copies = in.bytes[in.pos + 1] + 1;
     if (copies > remaining) copies = remaining;
-    emit_run(&out, previous, copies);
+    emit_run(&out, previous, static_cast<std::size_t>(copies));
+    in.pos += 2;
     remaining -= copies;
     --tokens_left;
   }
   flush(&out);
-  if (consumed != nullptr) {
-    *consumed = in.taken + static_cast<int64_t>(in.pos);
-  }
+  int64_t used = in.base + static_cast<int64_t>(in.pos);
+  int64_t read = in.base + static_cast<int64_t>(in.end);
+  if (read > used && in.seekable) seek_to(archive, start + used);
+  if (consumed != nullptr) *consumed = used;
   if (out.failed || std::ferror(output_stream)) return decode_write_error;
   return decode_ok;
 }

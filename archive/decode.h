@@ -11,23 +11,52 @@
 #ifndef ARCHIVE_DECODE_H
 #define ARCHIVE_DECODE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 enum decode_status { decode_ok, decode_write_error };
 
 // Decodes one entry from `archive` (standing at the entry's first packed
-// byte) into `output`, one byte at a time through the streams' buffers; it
-// allocates nothing and never opens, closes or repositions either stream.
-// It writes at most unpacked_size bytes and decodes at most packed_size
-// tokens, which may run on into the bytes after the packed data. It stops
-// without writing anything further at the end of the archive (or a read
-// error, left on the stream's error indicator for the caller); an
-// incomplete run pair writes nothing. Returns decode_write_error as soon as
-// a byte cannot be written, decode_ok otherwise. If `consumed` is not null
-// it receives the number of bytes read from `archive`.
+// byte) into `output`; it never opens or closes either stream, and its
+// buffers are fixed in size whatever the entry's. It writes at most
+// unpacked_size bytes and decodes at most packed_size tokens, which may run
+// on into the bytes after the packed data. It stops without writing
+// anything further at the end of the archive (or a read error, left on the
+// stream's error indicator for the caller); an incomplete run pair writes
+// nothing. Afterwards `archive` stands exactly after the last byte decoding
+// used: a stream that can seek may be read ahead and is then moved back,
+// one that cannot is never read further. Returns decode_write_error when a
+// byte cannot be written, decode_ok otherwise. If `consumed` is not null it
+// receives the number of bytes decoding used from `archive`.
 decode_status decode_entry(std::FILE* archive, std::FILE* output,
                            int32_t packed_size, int32_t unpacked_size,
                            int64_t* consumed = nullptr);
+
+// The inner loops decode_entry can use; all give the same results.
+// decode_path_best is the fastest this processor runs; decode_path_exact
+// takes every token one at a time, with no fast loop.
+enum decode_path {
+  decode_path_best,
+  decode_path_exact,
+  decode_path_portable,
+  decode_path_sse2,
+  decode_path_avx2,
+};
+
+// For tests and benchmarks: decode_entry with a chosen inner loop, and
+// reads of at most `max_read` bytes each (0: no limit beyond the buffer's).
+struct decode_options {
+  decode_path path;
+  std::size_t max_read;
+};
+
+// True when `path` is built in and this processor can run it.
+bool decode_path_available(decode_path path);
+
+decode_status decode_entry_with(const decode_options& options,
+                                std::FILE* archive, std::FILE* output,
+                                int32_t packed_size, int32_t unpacked_size,
+                                int64_t* consumed = nullptr);
 
 #endif

@@ -1,5 +1,6 @@
-// Small portability layer over stdio: byte calls that skip the stream lock
-// (the program is single-threaded) and 64-bit file positioning.
+// Small portability layer over stdio: byte reads that skip the stream lock
+// (the program is single-threaded) and 64-bit file positioning. tell_of
+// gives -1 for a stream that cannot seek.
 #ifndef ARCHIVE_FILE_IO_H
 #define ARCHIVE_FILE_IO_H
 
@@ -13,6 +14,7 @@ inline int seek_to(std::FILE* f, int64_t offset) {
   return _fseeki64(f, offset, SEEK_SET);
 }
 inline bool can_seek(std::FILE* f) { return _fseeki64(f, 0, SEEK_CUR) == 0; }
+inline int64_t tell_of(std::FILE* f) { return _ftelli64(f); }
 #else
 inline int get_byte(std::FILE* f) { return getc_unlocked(f); }
 inline int put_byte(int c, std::FILE* f) { return putc_unlocked(c, f); }
@@ -20,6 +22,7 @@ inline int seek_to(std::FILE* f, int64_t offset) {
   return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
 }
 inline bool can_seek(std::FILE* f) { return fseeko(f, 0, SEEK_CUR) == 0; }
+inline int64_t tell_of(std::FILE* f) { return static_cast<int64_t>(ftello(f)); }
 #endif
 
 #endif

@@ -1,0 +1,45 @@
+// The decoder's fast inner loop, used by decode_entry while plenty of
+// input, tokens and output room are left: it takes tokens 64 input bytes
+// at a time, from a mask of "byte equals the byte before it" for the whole
+// window, and writes with fixed-size stores that may run past the bytes
+// they mean (the output buffer has room for that). One version per
+// instruction set, picked at run time.
+#ifndef ARCHIVE_DECODE_FAST_H
+#define ARCHIVE_DECODE_FAST_H
+
+#include <cstddef>
+#include <cstdint>
+
+struct fast_state {
+  const unsigned char* in;  // input buffer; in[pos - 1] must be readable
+  std::size_t pos;          // next token
+  std::size_t end;          // bytes of `in` that hold input
+  unsigned char* out;       // output buffer
+  std::size_t used;         // bytes of `out` already written
+  std::size_t out_limit;    // a window starts only while used <= out_limit
+  int64_t remaining;        // bytes still to write
+  int64_t tokens_left;      // tokens still to decode
+  int previous;             // the previous byte
+};
+
+// Guards checked before each 64-byte window: the loop stops, with the state
+// standing at a token, as soon as one fails, and never takes a token that
+// the bounds would cut. A window holds at most 64 tokens, writes at most
+// 33 runs of 256 bytes plus 64 literals, and stores up to 64 bytes past
+// what it writes.
+constexpr std::size_t fast_window = 64;
+constexpr std::size_t fast_input_ahead = 2 * fast_window + 2;
+constexpr int64_t fast_min_tokens = 64;
+constexpr int64_t fast_min_remaining = 64;
+constexpr std::size_t fast_output_room = 33 * 256 + 2 * fast_window;
+
+// Each decodes tokens from `state` and leaves it at the first token it did
+// not take (possibly the first one). The same results from every version.
+void fast_loop_portable(fast_state* state);
+#if defined(__x86_64__) || defined(_M_X64)
+#define DECODE_HAVE_X86 1
+void fast_loop_sse2(fast_state* state);
+void fast_loop_avx2(fast_state* state);
+#endif
+
+#endif
