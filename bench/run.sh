@@ -1,41 +1,44 @@
 #!/bin/bash
 # Whole-process extraction benchmark: extractor against tar of the same
-# files (uncompressed, lz4, zstd), each run into a fresh empty folder.
-# Inputs: about 300 MB of the machine's shared libraries and documentation
-# (hundreds of entries) plus one synthetic run-heavy entry. Needs
-# hyperfine, lz4, zstd and GNU time (apt-get install hyperfine lz4 zstd time).
-#   bench/run.sh [WORK_DIR]      (default: build/bench-data)
+# files (uncompressed, lz4, zstd), in two places: tmpfs (/dev/shm, where
+# the disk does not hide the program) and the disk (build/bench-disk).
+# Every run goes into an emptied folder. Then peak RSS, and the decoder
+# microbenchmark. Needs hyperfine, lz4, zstd, GNU time and python3
+# (apt-get install hyperfine lz4 zstd time).
+#   bench/run.sh              RUNS=7 by default; PLACES="shm disk" by default
+# Inputs (made once, in build/bench-src): about 305 MB of the machine's
+# shared libraries and texts, 192 KiB to 8 MiB each, and one synthetic
+# 256 MiB run-heavy entry.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=${1:-$root/build/bench-data}
 runs=${RUNS:-7}
-synthetic_mib=${SYNTHETIC_MIB:-256}
+places=${PLACES:-shm disk}
 
 cmake --preset bench -S "$root" >/dev/null
 cmake --build --preset bench >/dev/null
 extractor=$root/build/bench/extractor/extractor
 pack=$root/build/bench/tests/pack
 
-mkdir -p "$work"
-cd "$work"
+src=$root/build/bench-src
+mkdir -p "$src"
+cd "$src"
 if [ ! -f files.MDT ]; then
-  echo "== making inputs in $work"
-  rm -rf files && mkdir files
+  echo "== making inputs in $src"
+  rm -rf files synth && mkdir files synth
   i=0; total=0
   # Regular files only, named F00001.BIN ... (names have at most 12 bytes).
   while IFS= read -r -d '' f; do
     size=$(stat -c %s "$f")
-    [ "$size" -gt 0 ] && [ "$size" -lt 8000000 ] || continue
     i=$((i + 1)); total=$((total + size))
     cp "$f" "files/$(printf 'F%05d.BIN' "$i")"
-    [ "$total" -lt 300000000 ] || break
-  done < <(find /usr/lib/x86_64-linux-gnu /usr/share/doc -type f -print0 2>/dev/null | sort -z)
+    [ "$total" -lt 305000000 ] || break
+  done < <(find /usr/lib/x86_64-linux-gnu /usr/share -type f -size +192k \
+             -size -8M -print0 2>/dev/null | sort -z)
   echo "$i real files, $total bytes"
   # Zeros, then repeating patterns with short runs.
-  python3 - "$synthetic_mib" > runs.bin <<'PY'
+  python3 - > synth/RUNS.BIN <<'PY'
 import sys
-mib = int(sys.argv[1])
-half = mib << 19
+half = 128 << 20
 sys.stdout.buffer.write(bytes(half))
 pattern = b"".join(bytes([i % 256]) * (i % 300 + 1) for i in range(1000))
 out = bytearray()
@@ -46,48 +49,72 @@ PY
   tar -cf files.tar -C files .
   tar -I lz4 -cf files.tar.lz4 -C files .
   tar -I zstd -cf files.tar.zst -C files .
-  mkdir -p synth && mv runs.bin synth/RUNS.BIN
   (cd synth && "$pack" ../runs.MDT RUNS.BIN)
   tar -cf runs.tar -C synth .
-  head -c 1048576 synth/RUNS.BIN > small.bin
-  mkdir -p small && mv small.bin small/SMALL.BIN
+  mkdir -p small && head -c 1048576 synth/RUNS.BIN > small/SMALL.BIN
   (cd small && "$pack" ../small.MDT SMALL.BIN)
 fi
 ls -l files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT
 
-out=$work/out
-prep="sh -c 'rm -rf $out && mkdir $out && sync'"
-echo "== real files ($runs runs each)"
-hyperfine -N --runs "$runs" --prepare "$prep" --export-json real.json \
-  -n extractor "sh -c 'cd $out && exec $extractor $work/files.MDT >/dev/null'" \
-  -n "tar -xf" "tar -xf $work/files.tar -C $out" \
-  -n "tar -I lz4 -xf" "tar -I lz4 -xf $work/files.tar.lz4 -C $out" \
-  -n "tar -I zstd -xf" "tar -I zstd -xf $work/files.tar.zst -C $out"
-echo "== synthetic run-heavy entry of $synthetic_mib MiB"
-hyperfine -N --runs "$runs" --prepare "$prep" --export-json runs.json \
-  -n extractor "sh -c 'cd $out && exec $extractor $work/runs.MDT >/dev/null'" \
-  -n "tar -xf" "tar -xf $work/runs.tar -C $out"
-
-python3 - "$work" <<'PY'
+summary() {  # summary JSON OUTPUT_DIR_OF_SOURCES
+  python3 - "$1" "$2" <<'PY'
 import json, os, sys
-work = sys.argv[1]
-for name, src in (("real", "files"), ("runs", "synth")):
-    r = json.load(open(f"{work}/{name}.json"))["results"]
-    size = sum(os.path.getsize(os.path.join(dp, f)) for dp, _, fs in os.walk(f"{work}/{src}") for f in fs)
-    tar = next(x["median"] for x in r if x["command"] == "tar -xf")
-    print(f"-- {name}: {size/1e6:.0f} MB of output")
-    for x in r:
-        print(f"{x['command']:>16}: median {x['median']:.3f} s, {size/1e6/x['median']:.0f} MB/s, x{x['median']/tar:.2f} of tar -xf")
+r = json.load(open(sys.argv[1]))["results"]
+size = sum(os.path.getsize(os.path.join(d, f))
+           for d, _, fs in os.walk(sys.argv[2]) for f in fs)
+tar = next(x["median"] for x in r if x["command"] == "tar -xf")
+print(f"-- {size/1e6:.0f} MB of output")
+for x in r:
+    print(f"{x['command']:>16}: median {x['median']:.3f} s, "
+          f"{size/1e6/x['median']:.0f} MB/s, x{x['median']/tar:.2f} of tar -xf, "
+          f"user {x['user']:.3f} s, sys {x['system']:.3f} s")
 PY
+}
+
+for place in $places; do
+  case $place in
+    shm) dir=/dev/shm/extractor-bench ;;
+    disk) dir=$root/build/bench-disk ;;
+    *) echo "unknown place $place"; exit 1 ;;
+  esac
+  rm -rf "$dir" && mkdir -p "$dir"
+  cp files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT runs.tar "$dir"/
+  out=$dir/out
+  if [ "$place" = shm ]; then
+    # Touch the memory first: a never-used tmpfs page costs every tool
+    # system time on first use, and swings the timings widely.
+    dd if=/dev/zero of=/dev/shm/extractor-touch bs=1M count=12000 status=none
+    rm /dev/shm/extractor-touch
+  fi
+  prep="rm -rf $out && mkdir $out && sync"
+  inside() { echo "sh -c 'cd $out && exec $*'"; }
+  echo "== $place: real files ($runs runs each, $dir)"
+  hyperfine -N --runs "$runs" --prepare "sh -c '$prep'" --export-json "$dir/real.json" \
+    -n extractor "$(inside "$extractor" "$dir/files.MDT" '>/dev/null')" \
+    -n "tar -xf" "$(inside tar -xf "$dir/files.tar")" \
+    -n "tar -I lz4 -xf" "$(inside tar -I lz4 -xf "$dir/files.tar.lz4")" \
+    -n "tar -I zstd -xf" "$(inside tar -I zstd -xf "$dir/files.tar.zst")" >/dev/null
+  summary "$dir/real.json" files
+  echo "== $place: synthetic run-heavy entry of 256 MiB"
+  hyperfine -N --runs "$runs" --prepare "sh -c '$prep'" --export-json "$dir/runs.json" \
+    -n extractor "$(inside "$extractor" "$dir/runs.MDT" '>/dev/null')" \
+    -n "tar -xf" "$(inside tar -xf "$dir/runs.tar")" >/dev/null
+  summary "$dir/runs.json" synth
+  rm -rf "$dir"
+done
 
 echo "== peak RSS (KiB)"
+out=$src/out
 for archive in small.MDT runs.MDT files.MDT; do
   rm -rf "$out" && mkdir "$out"
-  rss=$(cd "$out" && /usr/bin/time -f %M "$extractor" "$work/$archive" 2>&1 >/dev/null | tail -1)
+  rss=$(cd "$out" && /usr/bin/time -f %M "$extractor" "$src/$archive" 2>&1 >/dev/null | tail -1)
   echo "extractor $archive: $rss"
 done
-for t in "tar -xf $work/files.tar" "tar -I lz4 -xf $work/files.tar.lz4" "tar -I zstd -xf $work/files.tar.zst"; do
+for t in "tar -xf $src/files.tar" "tar -I lz4 -xf $src/files.tar.lz4" "tar -I zstd -xf $src/files.tar.zst"; do
   rm -rf "$out" && mkdir "$out"
-  echo "$t: $(/usr/bin/time -f %M $t -C "$out" 2>&1 | tail -1)"
+  echo "$t: $(cd "$out" && /usr/bin/time -f %M $t 2>&1 | tail -1)"
 done
 rm -rf "$out"
+
+echo "== decoder microbenchmark"
+"$root/build/bench/bench/decode_bench" --benchmark_min_time=0.5
