@@ -9,7 +9,6 @@
 
 #if defined(_WIN32)
 inline int get_byte(std::FILE* f) { return _getc_nolock(f); }
-inline int put_byte(int c, std::FILE* f) { return _putc_nolock(c, f); }
 inline int seek_to(std::FILE* f, int64_t offset) {
   return _fseeki64(f, offset, SEEK_SET);
 }
@@ -17,7 +16,6 @@ inline bool can_seek(std::FILE* f) { return _fseeki64(f, 0, SEEK_CUR) == 0; }
 inline int64_t tell_of(std::FILE* f) { return _ftelli64(f); }
 #else
 inline int get_byte(std::FILE* f) { return getc_unlocked(f); }
-inline int put_byte(int c, std::FILE* f) { return putc_unlocked(c, f); }
 inline int seek_to(std::FILE* f, int64_t offset) {
   return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
 }

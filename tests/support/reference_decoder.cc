@@ -2,6 +2,19 @@
 
 #include "archive/file_io.h"
 
+namespace {
+
+// One byte to the stream, without taking its lock.
+int put_byte(int c, std::FILE* f) {
+#if defined(_WIN32)
+  return _putc_nolock(c, f);
+#else
+  return putc_unlocked(c, f);
+#endif
+}
+
+}  // namespace
+
 decode_status reference_decode_entry(std::FILE* archive, std::FILE* output,
                            int32_t packed_size, int32_t unpacked_size,
                            int64_t* consumed) {

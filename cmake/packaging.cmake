@@ -1,0 +1,81 @@
+# Installation and packages: the version, the contact and the release date
+# are set here once and reach the manual, the Debian metadata and the
+# Windows zip.
+set(EXTRACTOR_CONTACT
+    "extractor developers <extractor-developers@users.noreply.example.org>"
+    CACHE STRING "Maintainer of the packages: Name <address>")
+set(EXTRACTOR_RELEASE_DATE 2026-12-09)
+set(EXTRACTOR_MAN_DATE ${EXTRACTOR_RELEASE_DATE})
+
+# The changelog's newest entry must be this version.
+file(STRINGS ${PROJECT_SOURCE_DIR}/doc/changelog.in changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^extractor \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "doc/changelog.in does not start with version ${PROJECT_VERSION}")
+endif()
+
+set(doc_dir ${CMAKE_BINARY_DIR}/doc)
+configure_file(${PROJECT_SOURCE_DIR}/doc/extractor.1.in ${doc_dir}/extractor.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/doc/changelog.in ${doc_dir}/changelog @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/doc/copyright.in ${doc_dir}/copyright @ONLY)
+
+if(WIN32)
+  # A zip for Windows users: the program, and beside it the README, the
+  # licence and the manual as text files with CR LF line ends.
+  find_program(GROFF groff REQUIRED)
+  set(crlf ${PROJECT_SOURCE_DIR}/cmake/crlf_text.cmake)
+  add_custom_command(OUTPUT ${doc_dir}/extractor.utf8
+    COMMAND ${GROFF} -man -Tutf8 -P-cbou ${doc_dir}/extractor.1 > ${doc_dir}/extractor.utf8
+    DEPENDS ${doc_dir}/extractor.1 VERBATIM)
+  set(texts)
+  foreach(pair "${PROJECT_SOURCE_DIR}/README.md|README.txt"
+               "${PROJECT_SOURCE_DIR}/LICENSE|LICENSE.txt"
+               "${doc_dir}/extractor.utf8|extractor.txt")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    add_custom_command(OUTPUT ${doc_dir}/${to}
+      COMMAND ${CMAKE_COMMAND} -DIN=${from} -DOUT=${doc_dir}/${to} -P ${crlf}
+      DEPENDS ${from} ${crlf} VERBATIM)
+    list(APPEND texts ${doc_dir}/${to})
+  endforeach()
+  add_custom_target(manual ALL DEPENDS ${texts})
+  install(TARGETS extractor RUNTIME DESTINATION .)
+  install(FILES ${texts} DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME extractor-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  # The manual and the changelog gzipped as Debian expects them.
+  find_program(GZIP gzip REQUIRED)
+  foreach(doc extractor.1 changelog)
+    add_custom_command(OUTPUT ${doc_dir}/${doc}.gz
+      COMMAND ${GZIP} -9nc ${doc_dir}/${doc} > ${doc_dir}/${doc}.gz
+      DEPENDS ${doc_dir}/${doc} VERBATIM)
+  endforeach()
+  add_custom_target(manual ALL DEPENDS ${doc_dir}/extractor.1.gz ${doc_dir}/changelog.gz)
+  install(TARGETS extractor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${doc_dir}/extractor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${doc_dir}/copyright ${doc_dir}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(CPACK_GENERATOR TGZ)
+endif()
+
+set(CPACK_PACKAGE_NAME extractor)
+set(CPACK_PACKAGE_VENDOR "the extractor developers")
+set(CPACK_PACKAGE_CONTACT "${EXTRACTOR_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "lists and extracts the entries of .MDT and .PAR archives")
+set(CPACK_PACKAGE_DESCRIPTION
+    "extractor reads an archive of the .MDT/.PAR layout (32-byte entry headers,
+each followed by run-length coded data) and, for every entry, prints a
+listing line and writes the entry's decoded bytes to a file named by the
+entry, relative to the current directory. It refuses names that would reach
+outside that directory, never writes through planted links or into FIFOs
+and devices, and never overwrites the archive it reads.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+include(CPack)
