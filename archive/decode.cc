@@ -1,6 +1,7 @@
 #include "archive/decode.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "archive/decode_fast.h"
 #include "archive/file_io.h"
@@ -118,13 +119,9 @@ std::size_t literal_span(const unsigned char* p, std::size_t limit) {
 
 using fast_loop_fn = void (*)(fast_state*);
 
-fast_loop_fn fast_loop_for(decode_path path) {
-  if (path == decode_path_best) {
-    path = decode_path_available(decode_path_avx2)   ? decode_path_avx2
-           : decode_path_available(decode_path_sse2) ? decode_path_sse2
-                                                     : decode_path_portable;
-  }
-  if (!decode_path_available(path)) return nullptr;
+// The inner loop for `path` when it is built in and this processor runs
+// it, otherwise nullptr.
+fast_loop_fn built_in_loop(decode_path path) {
   switch (path) {
     case decode_path_portable:
       return fast_loop_portable;
@@ -133,7 +130,7 @@ fast_loop_fn fast_loop_for(decode_path path) {
       return fast_loop_sse2;
 #if defined(DECODE_HAVE_AVX2)
     case decode_path_avx2:
-      return fast_loop_avx2;
+      return __builtin_cpu_supports("avx2") ? fast_loop_avx2 : nullptr;
 #endif
 #endif
     default:
@@ -141,25 +138,20 @@ fast_loop_fn fast_loop_for(decode_path path) {
   }
 }
 
+fast_loop_fn fast_loop_for(decode_path path) {
+  if (path != decode_path_best) return built_in_loop(path);
+  for (decode_path widest : {decode_path_avx2, decode_path_sse2,
+                             decode_path_portable}) {
+    if (fast_loop_fn loop = built_in_loop(widest)) return loop;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool decode_path_available(decode_path path) {
-  switch (path) {
-    case decode_path_best:
-    case decode_path_exact:
-    case decode_path_portable:
-      return true;
-#if defined(DECODE_HAVE_X86)
-    case decode_path_sse2:
-      return true;
-#if defined(DECODE_HAVE_AVX2)
-    case decode_path_avx2:
-      return __builtin_cpu_supports("avx2");
-#endif
-#endif
-    default:
-      return false;
-  }
+  return path == decode_path_best || path == decode_path_exact ||
+         built_in_loop(path) != nullptr;
 }
 
 decode_status decode_entry(std::FILE* archive, std::FILE* output_stream,
