@@ -53,9 +53,9 @@ file_identity stream_identity(std::FILE* stream);
 
 // Opens the entry `name` for binary writing under the rules above,
 // truncated and ready to be written, or returns nullptr when the name is
-// refused or the file cannot be created. Nothing is truncated or created
-// when it returns nullptr, except that a symbolic link named `name` may
-// have been removed.
+// refused or the file cannot be created. Nothing that existed is truncated
+// or written when it returns nullptr; a symbolic link named `name` may have
+// been removed, and a file it had just created may stay behind, empty.
 std::FILE* open_output_file(const char* name, const file_identity& archive);
 
 // Rule 1 on a name as POSIX reads it ('/' separates).
