@@ -268,14 +268,23 @@ TEST_F(EndToEnd, PlantedLinksAreNeverFollowed) {
   fs::create_directory(dir + "/REAL");
   fs::create_symlink(outside, dir + "/SUB");
   fs::create_symlink("REAL", dir + "/INSIDE");
-  for (std::string name : {"SUB/A.TXT", "INSIDE/A.TXT", "REAL/../SUB/B"}) {
+  fs::create_directory(dir + "/REAL/D");
+  fs::create_symlink(outside, dir + "/REAL/D/L");
+  for (std::string name : {"SUB/A.TXT", "INSIDE/A.TXT", "REAL/D/L/B"}) {
     r = extract(pack_entry(name, "x") + pack_entry("LATER", "n"));
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_EQ(r.err, open_failure) << name;
     EXPECT_FALSE(exists("LATER")) << name;
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 1);
-  EXPECT_TRUE(fs::is_empty(dir + "/REAL"));
+  // Nothing went in through INSIDE either: REAL holds D, and D the link L.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/REAL"), {}), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/REAL/D"), {}), 1);
+  // Real directories, however deep, still work.
+  r = extract(pack_entry("REAL/D/OK", "deep") + pack_entry("./REAL//OK", "ok"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("REAL/D/OK"), "deep");
+  EXPECT_EQ(file("REAL/OK"), "ok");
   remove_tree(outside);
 }
 
