@@ -40,8 +40,9 @@ struct portable_ops {
   static void copy64(unsigned char* out, const unsigned char* in) {
     std::memcpy(out, in, 64);
   }
-  static void fill(unsigned char* out, int byte, unsigned n) {
-    uint64_t v = 0x0101010101010101ull * static_cast<unsigned char>(byte);
+  // Fills `n` (1 to 256) copies of *byte, storing up to 7 bytes more.
+  static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
+    uint64_t v = 0x0101010101010101ull * *byte;
     for (unsigned i = 0; i < n; i += 8) std::memcpy(out + i, &v, 8);
   }
 };
@@ -65,10 +66,16 @@ struct avx2_ops {
           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i)));
     }
   }
-  static void fill(unsigned char* out, int byte, unsigned n) {
-    __m256i v = _mm256_set1_epi8(static_cast<char>(byte));
+  static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
+    __m256i v = _mm256_set1_epi8(static_cast<char>(*byte));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), v);
+    if (__builtin_expect(n > 64, 0)) fill_long(out, v, n);
+  }
+  // Runs of more than 64 are rare outside long runs of one byte; keeping
+  // them out of line keeps the loop short.
+  __attribute__((noinline)) static void fill_long(unsigned char* out, __m256i v,
+                                                  unsigned n) {
     for (unsigned i = 64; i < n; i += 32) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
     }
@@ -94,10 +101,14 @@ struct sse2_ops {
                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
     }
   }
-  static void fill(unsigned char* out, int byte, unsigned n) {
-    __m128i v = _mm_set1_epi8(static_cast<char>(byte));
+  static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
+    __m128i v = _mm_set1_epi8(static_cast<char>(*byte));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), v);
+    if (__builtin_expect(n > 32, 0)) fill_long(out, v, n);
+  }
+  __attribute__((noinline)) static void fill_long(unsigned char* out, __m128i v,
+                                                  unsigned n) {
     for (unsigned i = 32; i < n; i += 16) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
     }
@@ -112,74 +123,90 @@ struct sse2_ops {
 // run pair the next byte is compared with the run's byte (previous), not
 // with the count byte, so each token's first byte is checked against
 // previous directly. The next window's mask is computed one window ahead.
+//
+// The loop keeps only what it must in registers: the token pointer q, the
+// output pointer, the window's end and its shifted mask, previous, and a
+// count of run pairs; bytes still to write and tokens still to decode are
+// worked out from those where they are checked.
 template <typename ops>
 inline void fast_loop(fast_state* s) {
-  const unsigned char* in = s->in;
-  std::size_t p = s->pos;
+  const unsigned char* const in = s->in;
   const std::size_t end = s->end;
-  unsigned char* out = s->out + s->used;
+  const std::size_t start = s->pos;
+  unsigned char* const out_start = s->out + s->used;
+  unsigned char* out = out_start;
   unsigned char* const out_stop = s->out + s->out_limit;
-  int64_t remaining = s->remaining;
-  int64_t tokens = s->tokens_left;
+  // A run pair may be taken only while it leaves fast_min_remaining bytes
+  // to write, for the literals that may follow it in the same window.
+  // (As addresses: that point may lie far beyond the buffer.)
+  const int64_t remaining = s->remaining;
+  const uintptr_t out_last =
+      reinterpret_cast<uintptr_t>(out) +
+      static_cast<uintptr_t>(remaining > fast_min_remaining
+                                 ? remaining - fast_min_remaining
+                                 : 0);
+  auto address = [](const unsigned char* p) { return reinterpret_cast<uintptr_t>(p); };
+  const int64_t tokens = s->tokens_left;
+  int64_t runs = 0;  // tokens taken = bytes taken - run pairs taken
   unsigned previous = static_cast<unsigned>(s->previous);
 
-  std::size_t w = p;
+  const unsigned char* q = in + start;
+  const unsigned char* w = q;  // the window's start
+  const unsigned char* w_end = w + fast_window;
   auto window_fits = [&] {
-    return end - w >= fast_input_ahead && tokens >= fast_min_tokens &&
-           remaining >= fast_min_remaining && out <= out_stop;
+    int64_t tokens_left = tokens - ((q - (in + start)) - runs);
+    return static_cast<std::size_t>(in + end - w) >= fast_input_ahead &&
+           tokens_left >= fast_min_tokens && remaining >= fast_min_remaining &&
+           address(out) <= out_last && out <= out_stop;
   };
   if (window_fits()) {
-    // `rest` is the window's mask shifted so that bit 0 stands for p.
-    uint64_t rest = ops::equal_mask(in + w);
-    uint64_t next = ops::equal_mask(in + w + fast_window);
+    // `rest` is the window's mask shifted so that bit 0 stands for q.
+    uint64_t rest = ops::equal_mask(w);
+    uint64_t next = ops::equal_mask(w + fast_window);
     for (;;) {
-      if (in[p] != previous) {
+      if (__builtin_expect(*q != previous, 1)) {
         // A literal span, up to the next repeat.
         uint64_t after = rest & ~uint64_t{1};
-        if (after == 0) {
+        if (__builtin_expect(after == 0, 0)) {
           // None in this window: the span goes on in the next one.
-          std::size_t n = fast_window - (p - w);
-          ops::copy64(out, in + p);
+          std::size_t n = static_cast<std::size_t>(w_end - q);
+          ops::copy64(out, q);
           out += n;
-          p += n;
-          previous = in[p - 1];
-          remaining -= static_cast<int64_t>(n);
-          tokens -= static_cast<int64_t>(n);
+          q += n;
+          previous = q[-1];
           goto next_window;
         }
-        std::size_t n = static_cast<std::size_t>(__builtin_ctzll(after));
-        ops::copy64(out, in + p);
+        std::size_t n = static_cast<unsigned>(__builtin_ctzll(after));
+        ops::copy64(out, q);
         out += n;
-        p += n;
-        previous = in[p - 1];
-        remaining -= static_cast<int64_t>(n);
-        tokens -= static_cast<int64_t>(n);
+        q += n;
+        previous = q[-1];
         rest >>= n;
         // A repeat ends a span: a run pair comes next.
       }
       {
-        // A run pair: the count byte is in[p + 1], inside the input ahead.
-        unsigned copies = static_cast<unsigned>(in[p + 1]) + 1;
-        if (static_cast<int64_t>(copies) > remaining - fast_min_remaining) break;
-        ops::fill(out, static_cast<int>(previous), copies);
+        // A run pair: the count byte q[1] is inside the input ahead.
+        unsigned copies = static_cast<unsigned>(q[1]) + 1;
+        if (__builtin_expect(address(out) + copies > out_last, 0)) break;
+        ops::fill(out, q, copies);
         out += copies;
-        remaining -= copies;
-        tokens -= 1;
-        p += 2;
+        q += 2;
+        runs += 1;
         rest >>= 2;
       }
-      if (p - w < fast_window) continue;
+      if (__builtin_expect(q < w_end, 1)) continue;
     next_window:
-      w += fast_window;  // a token ends at most 2 bytes into the next window
+      w = w_end;  // a token ends at most 2 bytes into the next window
+      w_end += fast_window;
       if (!window_fits()) break;
-      rest = next >> (p - w);
-      next = ops::equal_mask(in + w + fast_window);
+      rest = next >> (q - w);
+      next = ops::equal_mask(w + fast_window);
     }
   }
-  s->pos = p;
+  s->pos = static_cast<std::size_t>(q - in);
   s->used = static_cast<std::size_t>(out - s->out);
-  s->remaining = remaining;
-  s->tokens_left = tokens;
+  s->remaining = remaining - (out - out_start);
+  s->tokens_left = tokens - ((q - (in + start)) - runs);
   s->previous = static_cast<int>(previous);
 }
 
