@@ -58,10 +58,12 @@ void top_up(input* in, int64_t tokens_left, int64_t remaining,
     int64_t sure = (remaining + 255) / 256;
     if (sure < allowed) allowed = sure;
   }
-  if (allowed < static_cast<int64_t>(need)) allowed = static_cast<int64_t>(need);
+  if (allowed < static_cast<int64_t>(need))
+    allowed = static_cast<int64_t>(need);
   if (allowed > static_cast<int64_t>(input_size - 1)) allowed = input_size - 1;
   std::size_t goal = need > fast_input_ahead ? need : fast_input_ahead;
-  if (goal > static_cast<std::size_t>(allowed)) goal = static_cast<std::size_t>(allowed);
+  if (goal > static_cast<std::size_t>(allowed))
+    goal = static_cast<std::size_t>(allowed);
   if (ahead >= goal) return;
   // Keep the bytes ahead, and the one before them, at the buffer's start.
   std::size_t shift = in->pos - 1;
@@ -140,8 +142,8 @@ fast_loop_fn built_in_loop(decode_path path) {
 
 fast_loop_fn fast_loop_for(decode_path path) {
   if (path != decode_path_best) return built_in_loop(path);
-  for (decode_path widest : {decode_path_avx2, decode_path_sse2,
-                             decode_path_portable}) {
+  for (decode_path widest :
+       {decode_path_avx2, decode_path_sse2, decode_path_portable}) {
     if (fast_loop_fn loop = built_in_loop(widest)) return loop;
   }
   return nullptr;
@@ -194,8 +196,9 @@ decode_status decode_entry_with(const decode_options& options,
     if (fast != nullptr && ahead >= fast_input_ahead &&
         tokens_left >= fast_min_tokens && remaining >= fast_min_remaining) {
       if (out.used > output_limit) flush(&out);
-      fast_state state{in.bytes,  in.pos,    in.end,      out.bytes, out.used,
-                       output_limit, remaining, tokens_left, previous};
+      fast_state state{in.bytes,  in.pos,      in.end,
+                       out.bytes, out.used,    output_limit,
+                       remaining, tokens_left, previous};
       fast(&state);
       if (state.pos != in.pos) {
         in.pos = state.pos;
@@ -210,8 +213,10 @@ decode_status decode_entry_with(const decode_options& options,
     unsigned char c = in.bytes[in.pos];
     if (c != previous) {
       std::size_t limit = ahead < exact_span_limit ? ahead : exact_span_limit;
-      if (tokens_left < static_cast<int64_t>(limit)) limit = static_cast<std::size_t>(tokens_left);
-      if (remaining < static_cast<int64_t>(limit)) limit = static_cast<std::size_t>(remaining);
+      if (tokens_left < static_cast<int64_t>(limit))
+        limit = static_cast<std::size_t>(tokens_left);
+      if (remaining < static_cast<int64_t>(limit))
+        limit = static_cast<std::size_t>(remaining);
       std::size_t n = literal_span(in.bytes + in.pos, limit);
       emit_span(&out, in.bytes + in.pos, n);
       previous = in.bytes[in.pos + n - 1];

@@ -97,8 +97,9 @@ struct sse2_ops {
   }
   static void copy64(unsigned char* out, const unsigned char* in) {
     for (int i = 0; i < 64; i += 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
+      _mm_storeu_si128(
+          reinterpret_cast<__m128i*>(out + i),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
     }
   }
   static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
@@ -142,10 +143,11 @@ inline void fast_loop(fast_state* s) {
   const int64_t remaining = s->remaining;
   const uintptr_t out_last =
       reinterpret_cast<uintptr_t>(out) +
-      static_cast<uintptr_t>(remaining > fast_min_remaining
-                                 ? remaining - fast_min_remaining
-                                 : 0);
-  auto address = [](const unsigned char* p) { return reinterpret_cast<uintptr_t>(p); };
+      static_cast<uintptr_t>(
+          remaining > fast_min_remaining ? remaining - fast_min_remaining : 0);
+  auto address = [](const unsigned char* p) {
+    return reinterpret_cast<uintptr_t>(p);
+  };
   const int64_t tokens = s->tokens_left;
   int64_t runs = 0;  // tokens taken = bytes taken - run pairs taken
   unsigned previous = static_cast<unsigned>(s->previous);

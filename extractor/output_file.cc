@@ -45,6 +45,11 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
   return false;
 }
 
+// True when the file (device, index) is the archive.
+bool is_archive(const file_identity& archive, uint64_t device, uint64_t index) {
+  return archive.known && archive.device == device && archive.index == index;
+}
+
 }  // namespace
 
 bool name_is_unsafe(const char* name) {
@@ -91,8 +96,8 @@ bool identity_of_handle(HANDLE handle, file_identity* identity) {
   }
   identity->known = true;
   identity->device = info.dwVolumeSerialNumber;
-  identity->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 |
-                    info.nFileIndexLow;
+  identity->index =
+      static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
   return true;
 }
 
@@ -124,15 +129,15 @@ std::FILE* open_output_file(const char* name, const file_identity& archive) {
     return nullptr;
   }
   // OPEN_ALWAYS creates or opens without truncating: the checks come first.
-  HANDLE handle = CreateFileW(
-      wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(wide, GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   file_identity identity{};
   bool usable = GetFileType(handle) == FILE_TYPE_DISK &&
                 identity_of_handle(handle, &identity) &&
-                !(archive.known && identity.device == archive.device &&
-                  identity.index == archive.index) &&
+                !is_archive(archive, identity.device, identity.index) &&
                 SetEndOfFile(handle);
   if (!usable) {
     CloseHandle(handle);
@@ -224,9 +229,8 @@ std::FILE* open_output_file(const char* name, const file_identity& archive) {
   if (fd < 0) return nullptr;
   struct stat st;
   bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                !(archive.known &&
-                  static_cast<uint64_t>(st.st_dev) == archive.device &&
-                  static_cast<uint64_t>(st.st_ino) == archive.index) &&
+                !is_archive(archive, static_cast<uint64_t>(st.st_dev),
+                            static_cast<uint64_t>(st.st_ino)) &&
                 fcntl(fd, F_SETFL, 0) == 0 &&  // drop O_NONBLOCK
                 ftruncate(fd, 0) == 0;
   std::FILE* stream = usable ? fdopen(fd, "wb") : nullptr;

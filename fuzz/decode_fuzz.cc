@@ -38,7 +38,8 @@ std::string rest_of(std::FILE* f) {
   std::string bytes;
   char buffer[4096];
   std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    bytes.append(buffer, got);
   return bytes;
 }
 
@@ -50,7 +51,8 @@ std::FILE* source(const std::string& packed, bool pipe_it) {
   int fds[2];
   check(pipe(fds) == 0, "pipe");
   check(write(fds[1], packed.data(), packed.size()) ==
-            static_cast<ssize_t>(packed.size()), "fill pipe");
+            static_cast<ssize_t>(packed.size()),
+        "fill pipe");
   close(fds[1]);
   return fdopen(fds[0], "rb");
 }
@@ -74,8 +76,9 @@ outcome run(Decoder decoder, const std::string& packed, bool pipe_it,
 }
 
 int32_t le32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<int32_t>(
+      static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+      static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
 }  // namespace
@@ -90,8 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode & 0x10) {
     // Sizes near the data's length, where the bounds fall inside it.
     int64_t span = static_cast<int64_t>(packed.size()) * 3 + 300;
-    packed_size = static_cast<int32_t>(static_cast<uint32_t>(packed_size) % span) - 8;
-    unpacked_size = static_cast<int32_t>(static_cast<uint32_t>(unpacked_size) % (span * 4)) - 8;
+    packed_size =
+        static_cast<int32_t>(static_cast<uint32_t>(packed_size) % span) - 8;
+    unpacked_size = static_cast<int32_t>(static_cast<uint32_t>(unpacked_size) %
+                                         (span * 4)) -
+                    8;
   }
   const decode_path paths[] = {decode_path_best, decode_path_exact,
                                decode_path_portable, decode_path_sse2,
@@ -100,9 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!decode_path_available(path)) path = decode_path_portable;
   bool pipe_it = (mode & 0x20) != 0 && packed.size() < 60000;
 
-  outcome slow = run(reference_decode_entry, packed, pipe_it, packed_size, unpacked_size);
+  outcome slow =
+      run(reference_decode_entry, packed, pipe_it, packed_size, unpacked_size);
   outcome fast = run(
-      [&](std::FILE* in, std::FILE* out, int32_t p, int32_t u, int64_t* consumed) {
+      [&](std::FILE* in, std::FILE* out, int32_t p, int32_t u,
+          int64_t* consumed) {
         return decode_entry_with({path, max_read}, in, out, p, u, consumed);
       },
       packed, pipe_it, packed_size, unpacked_size);
