@@ -5,7 +5,7 @@
 entry_walk walk_begin(std::FILE* archive) {
   entry_walk walk{};
   walk.archive = archive;
-  walk.seekable = can_seek(archive);
+  walk.seekable = tell_of(archive) >= 0;
   walk.header_offset = 0;
   walk.position = 0;
   return walk;

@@ -12,14 +12,12 @@ inline int get_byte(std::FILE* f) { return _getc_nolock(f); }
 inline int seek_to(std::FILE* f, int64_t offset) {
   return _fseeki64(f, offset, SEEK_SET);
 }
-inline bool can_seek(std::FILE* f) { return _fseeki64(f, 0, SEEK_CUR) == 0; }
 inline int64_t tell_of(std::FILE* f) { return _ftelli64(f); }
 #else
 inline int get_byte(std::FILE* f) { return getc_unlocked(f); }
 inline int seek_to(std::FILE* f, int64_t offset) {
   return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
 }
-inline bool can_seek(std::FILE* f) { return fseeko(f, 0, SEEK_CUR) == 0; }
 inline int64_t tell_of(std::FILE* f) { return static_cast<int64_t>(ftello(f)); }
 #endif
 

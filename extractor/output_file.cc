@@ -119,7 +119,7 @@ bool wide_name(const char* name, wchar_t* wide, int room) {
 file_identity stream_identity(std::FILE* stream) {
   file_identity identity{};
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  if (!identity_of_handle(handle, &identity)) identity.known = false;
+  identity_of_handle(handle, &identity);  // leaves `known` false on failure
   return identity;
 }
 
