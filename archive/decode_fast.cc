@@ -15,11 +15,18 @@
 
 namespace {
 
-// Plain C++: eight bytes at a time in 64-bit words.
+// Plain C++: eight bytes at a time in 64-bit words, p[0] in the low byte
+// whatever the machine's byte order, so that bit i of a mask stands for
+// p[i] everywhere.
 struct portable_ops {
   static uint64_t load8(const unsigned char* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#elif !defined(__BYTE_ORDER__) && !defined(_WIN32)
+#error "unknown byte order: load8 needs p[0] in the low byte"
+#endif
     return v;
   }
   // Bit i set when p[i] == p[i - 1], for i in 0..63.
@@ -30,7 +37,7 @@ struct portable_ops {
       uint64_t diff = load8(p + i) ^ load8(p + i - 1);
       // High bit of each byte set exactly where that byte of diff is zero.
       uint64_t zero = ~(((diff & low7) + low7) | diff) & ~low7;
-      // Gather the eight high bits into one byte (little-endian order).
+      // Gather the eight high bits into one byte, p[i] into bit i.
       uint64_t bits = ((zero >> 7) * 0x0102040810204080ull) >> 56;
       mask |= bits << i;
     }
@@ -138,16 +145,20 @@ inline void fast_loop(fast_state* s) {
   unsigned char* out = out_start;
   unsigned char* const out_stop = s->out + s->out_limit;
   // A run pair may be taken only while it leaves fast_min_remaining bytes
-  // to write, for the literals that may follow it in the same window.
-  // (As addresses: that point may lie far beyond the buffer.)
+  // to write, for the literals that may follow it in the same window, and
+  // only within the buffer (which also keeps the sum from wrapping where
+  // addresses are 32-bit). Compared as addresses: out + copies may point
+  // past the buffer.
   const int64_t remaining = s->remaining;
-  const uintptr_t out_last =
-      reinterpret_cast<uintptr_t>(out) +
-      static_cast<uintptr_t>(
-          remaining > fast_min_remaining ? remaining - fast_min_remaining : 0);
+  int64_t span =
+      remaining > fast_min_remaining ? remaining - fast_min_remaining : 0;
+  const int64_t room =
+      static_cast<int64_t>(s->out_limit + fast_output_room - s->used);
+  if (span > room) span = room;
   auto address = [](const unsigned char* p) {
     return reinterpret_cast<uintptr_t>(p);
   };
+  const uintptr_t out_last = address(out) + static_cast<uintptr_t>(span);
   const int64_t tokens = s->tokens_left;
   int64_t runs = 0;  // tokens taken = bytes taken - run pairs taken
   unsigned previous = static_cast<unsigned>(s->previous);

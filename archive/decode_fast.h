@@ -14,7 +14,7 @@ struct fast_state {
   const unsigned char* in;  // input buffer; in[pos - 1] must be readable
   std::size_t pos;          // next token
   std::size_t end;          // bytes of `in` that hold input
-  unsigned char* out;       // output buffer
+  unsigned char* out;       // output buffer, out_limit + fast_output_room bytes
   std::size_t used;         // bytes of `out` already written
   std::size_t out_limit;    // a window starts only while used <= out_limit
   int64_t remaining;        // bytes still to write
