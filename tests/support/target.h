@@ -14,6 +14,10 @@ inline std::string extractor_binary() {
   return from_env != nullptr ? from_env : EXTRACTOR_PATH;
 }
 
+// True when the tests and the program run under an emulator (qemu-user),
+// which does not pass argument 0 through.
+inline bool target_is_emulated() { return EXTRACTOR_EMULATED != 0; }
+
 inline bool target_is_windows() {
   const char* target = std::getenv("EXTRACTOR_TARGET");
   return target != nullptr && std::strcmp(target, "windows") == 0;
