@@ -14,13 +14,16 @@
 // one token at a time through the exact step below, which never takes a
 // token the bounds would cut.
 //
-// Reading ahead never goes further than tokens_left bytes, since every
-// token takes at least one byte: for an entry whose sizes are true that is
-// never past its end. When the output bound stops decoding first, a stream
-// that can seek is moved back to where decoding stopped; on one that
-// cannot, reads go no further than the tokens certain to be decoded (each
-// writes at most 256 bytes), so nothing is ever read past that point,
-// which a walk over a pipe depends on.
+// Reading ahead stops at the entry's end (packed_size bytes from its
+// start) while that lies ahead: an entry whose sizes are true decodes to
+// exactly there, so the stream is left at the next header with nothing to
+// undo. Past the end (sizes that claim more than the data holds) reads go
+// no further than tokens_left bytes, since every token takes at least one.
+// When decoding stops short of what was read, a stream that can seek is
+// moved back to where decoding stopped; on one that cannot, reads go no
+// further than the tokens certain to be decoded (each writes at most 256
+// bytes), so nothing is ever read past that point, which a walk over a
+// pipe depends on.
 
 namespace {
 
@@ -42,6 +45,7 @@ struct input {
   std::size_t pos;       // next byte to decode
   std::size_t end;       // bytes read so far into the buffer
   int64_t base;          // offset of bytes[0] from the entry's first byte
+  int64_t packed_end;    // offset of the entry's end from its first byte
   std::size_t max_read;  // most bytes one fread may take
   bool seekable;
   bool at_end;  // the stream gave fewer bytes than asked: end or error
@@ -54,6 +58,8 @@ void top_up(input* in, int64_t tokens_left, int64_t remaining,
   if (in->at_end) return;
   std::size_t ahead = in->end - in->pos;
   int64_t allowed = tokens_left;
+  int64_t to_end = in->packed_end - (in->base + static_cast<int64_t>(in->pos));
+  if (to_end > 0 && to_end < allowed) allowed = to_end;
   if (!in->seekable) {
     int64_t sure = (remaining + 255) / 256;
     if (sure < allowed) allowed = sure;
@@ -168,12 +174,17 @@ decode_status decode_entry_with(const decode_options& options,
                                 int32_t packed_size, int32_t unpacked_size,
                                 int64_t* consumed) {
   fast_loop_fn fast = fast_loop_for(options.path);
-  int64_t start = packed_size > 0 && unpacked_size > 0 ? tell_of(archive) : -1;
+  int64_t start = -1;
+  if (packed_size > 0 && unpacked_size > 0) {
+    start = options.offset == decode_offset_unknown ? tell_of(archive)
+                                                    : options.offset;
+  }
   input in;
   in.stream = archive;
   in.bytes = decode_buffers.in;
   in.pos = in.end = 1;
   in.base = -1;
+  in.packed_end = packed_size;
   in.max_read = options.max_read;
   in.seekable = start >= 0;
   in.at_end = false;

@@ -44,11 +44,18 @@ enum decode_path {
   decode_path_avx2,
 };
 
-// For tests and benchmarks: decode_entry with a chosen inner loop, and
-// reads of at most `max_read` bytes each (0: no limit beyond the buffer's).
+// Where the archive stream stands, for decode_options::offset: ask the
+// stream (the kernel) for it.
+constexpr int64_t decode_offset_unknown = -2;
+
+// decode_entry with a chosen inner loop (for tests and benchmarks), reads
+// of at most `max_read` bytes each (0: no limit beyond the buffer's), and
+// the archive stream's offset when the caller knows it (-1 for a stream
+// that cannot seek), which saves asking the kernel for it.
 struct decode_options {
   decode_path path;
   std::size_t max_read;
+  int64_t offset = decode_offset_unknown;
 };
 
 // True when `path` is built in and this processor can run it.

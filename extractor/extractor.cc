@@ -22,19 +22,24 @@ int fail(const char* message, int status) {
 
 // Lists and extracts every entry of the open archive; returns the exit
 // status, leaving the message to the caller.
-int extract_all(std::FILE* archive) {
-  file_identity archive_identity = stream_identity(archive);
+int extract_all(std::FILE* archive, output_folder* folder) {
   entry_walk walk = walk_begin(archive);
   entry_header header;
   walk_status step = walk_read_header(&walk, &header);
   while (step == walk_entry) {
-    std::fputs(listing_line(header).c_str(), stdout);
-    std::FILE* output = open_output_file(header.name, archive_identity);
+    char line[listing_line_room];
+    listing_line(header, line);
+    std::fputs(line, stdout);
+    std::FILE* output = open_output_file(folder, header.name);
     if (output == nullptr) return exit_open_failure;
     std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
+    // The walk knows where the stream stands; the decoder need not ask.
+    decode_options options{decode_path_best, 0,
+                           walk.seekable ? walk.position : -1};
     int64_t consumed = 0;
-    decode_status status = decode_entry(archive, output, header.packed_size,
-                                        header.unpacked_size, &consumed);
+    decode_status status =
+        decode_entry_with(options, archive, output, header.packed_size,
+                          header.unpacked_size, &consumed);
     bool closed = std::fclose(output) == 0;
     if (status == decode_write_error || !closed) return exit_write_failure;
     if (std::ferror(archive)) return exit_open_failure;
@@ -46,7 +51,7 @@ int extract_all(std::FILE* archive) {
 
 }  // namespace
 
-std::string listing_line(const entry_header& header) {
+std::size_t listing_line(const entry_header& header, char* line) {
   char shown[sizeof header.name];
   std::size_t i = 0;
   for (; header.name[i] != '\0'; ++i) {
@@ -54,11 +59,10 @@ std::string listing_line(const entry_header& header) {
     shown[i] = (c < 0x20 || c == 0x7F) ? '?' : header.name[i];
   }
   shown[i] = '\0';
-  char line[64];
-  int length = std::snprintf(line, sizeof line, "%-12s %8d %8d \n", shown,
-                             static_cast<int>(header.packed_size),
+  int length = std::snprintf(line, listing_line_room, "%-12s %8d %8d \n",
+                             shown, static_cast<int>(header.packed_size),
                              static_cast<int>(header.unpacked_size));
-  return std::string(line, static_cast<std::size_t>(length));
+  return static_cast<std::size_t>(length);
 }
 
 int run_extractor(int argc, char** argv) {
@@ -70,11 +74,18 @@ int run_extractor(int argc, char** argv) {
   // A file size limit then shows as a write failure, not a killed process.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+#ifdef SIGPIPE
+  // The listing is never checked: a reader that goes away (extractor A.MDT
+  // | head -1) must not stop the extraction.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   std::FILE* archive = std::fopen(argv[1], "rb");
   if (archive == nullptr) return fail(open_failure_message, exit_open_failure);
   std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
 
-  int status = extract_all(archive);
+  output_folder folder = output_folder_for(archive);
+  int status = extract_all(archive, &folder);
+  close_output_folder(&folder);
   std::fclose(archive);
   switch (status) {
     case exit_ok:

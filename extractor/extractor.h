@@ -3,7 +3,7 @@
 #ifndef EXTRACTOR_EXTRACTOR_H
 #define EXTRACTOR_EXTRACTOR_H
 
-#include <string>
+#include <cstddef>
 
 #include "archive/entry_header.h"
 
@@ -25,8 +25,10 @@ constexpr const char write_failure_message[] =
 // Runs the whole program on its command line; returns the exit status.
 int run_extractor(int argc, char** argv);
 
-// The entry's listing line, "%-12s %8d %8d \n" of name, packed_size and
-// unpacked_size, with name bytes below 0x20 and 0x7F shown as '?'.
-std::string listing_line(const entry_header& header);
+// Writes the entry's listing line, "%-12s %8d %8d \n" of name, packed_size
+// and unpacked_size, with name bytes below 0x20 and 0x7F shown as '?', into
+// `line` (listing_line_room bytes) with a zero after it; returns its length.
+constexpr std::size_t listing_line_room = 64;
+std::size_t listing_line(const entry_header& header, char* line);
 
 #endif

@@ -45,6 +45,9 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
   return false;
 }
 
+// How often a name that keeps coming back is removed before it is refused.
+constexpr int replace_tries = 4;
+
 // True when the file (device, index) is the archive.
 bool is_archive(const file_identity& archive, uint64_t device, uint64_t index) {
   return archive.known && archive.device == device && archive.index == index;
@@ -114,7 +117,28 @@ bool wide_name(const char* name, wchar_t* wide, int room) {
   return true;
 }
 
-}  // namespace
+// Removes the existing file `name` through a handle, so that what is
+// checked is what is deleted: only a disk file other than the archive.
+// True when it is gone (or was gone already).
+bool remove_existing(const wchar_t* name, const file_identity& archive) {
+  HANDLE handle = CreateFileW(
+      name, DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  file_identity identity{};
+  FILE_DISPOSITION_INFO dispose{};
+  dispose.DeleteFile = TRUE;
+  bool removed = GetFileType(handle) == FILE_TYPE_DISK &&
+                 identity_of_handle(handle, &identity) &&
+                 !is_archive(archive, identity.device, identity.index) &&
+                 SetFileInformationByHandle(handle, FileDispositionInfo,
+                                            &dispose, sizeof dispose);
+  CloseHandle(handle);
+  return removed;
+}
 
 file_identity stream_identity(std::FILE* stream) {
   file_identity identity{};
@@ -123,73 +147,98 @@ file_identity stream_identity(std::FILE* stream) {
   return identity;
 }
 
-std::FILE* open_output_file(const char* name, const file_identity& archive) {
+}  // namespace
+
+output_folder output_folder_for(std::FILE* archive) {
+  return output_folder{stream_identity(archive), -1};
+}
+
+void close_output_folder(output_folder*) {}
+
+std::FILE* open_output_file(output_folder* folder, const char* name) {
   wchar_t wide[64];
   if (!wide_name(name, wide, 64) || windows_name_is_refused(wide)) {
     return nullptr;
   }
-  // OPEN_ALWAYS creates or opens without truncating: the checks come first.
-  HANDLE handle =
-      CreateFileW(wide, GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  file_identity identity{};
-  bool usable = GetFileType(handle) == FILE_TYPE_DISK &&
-                identity_of_handle(handle, &identity) &&
-                !is_archive(archive, identity.device, identity.index) &&
-                SetEndOfFile(handle);
-  if (!usable) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+  for (int attempt = 0; attempt < replace_tries; ++attempt) {
+    HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() != ERROR_FILE_EXISTS ||
+          !remove_existing(wide, folder->archive)) {
+        return nullptr;
+      }
+      continue;
+    }
+    int fd = -1;
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+      fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
                            _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
+    }
+    if (fd < 0) {
+      CloseHandle(handle);
+      return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) _close(fd);
+    return stream;
   }
-  std::FILE* stream = _fdopen(fd, "wb");
-  if (stream == nullptr) _close(fd);
-  return stream;
+  return nullptr;
 }
 
 #else
 
 namespace {
 
-constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Directories are only searched: O_PATH where there is one, so a folder
+// that may be written but not read works.
+#if defined(O_PATH)
+constexpr int search_flag = O_PATH;
+#elif defined(O_SEARCH)
+constexpr int search_flag = O_SEARCH;
+#else
+constexpr int search_flag = O_RDONLY;
+#endif
+constexpr int directory_flags =
+    search_flag | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int file_flags =
-    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t new_file_mode = 0666;  // less the umask, as fopen gives
-constexpr int link_retries = 4;
 
-// Opens the last component `leaf` in `dir` for writing, replacing a
-// symbolic link by a new file; -1 when refused.
-int open_leaf(int dir, const char* leaf) {
-  for (int attempt = 0; attempt < link_retries; ++attempt) {
+// Creates `leaf` in `dir` as a new file, removing a symbolic link or a
+// regular file (not the archive) that has the name; -1 when refused.
+int create_leaf(int dir, const char* leaf, const file_identity& archive) {
+  for (int attempt = 0; attempt < replace_tries; ++attempt) {
     int fd = openat(dir, leaf, file_flags, new_file_mode);
-    if (fd >= 0 || errno != ELOOP) return fd;
-    // A symbolic link: remove the link itself, then create a file where it
-    // was, failing if anything has taken its place meanwhile.
+    if (fd >= 0 || errno != EEXIST) return fd;
+    struct stat st;
+    if (fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // gone meanwhile
+      return -1;
+    }
+    bool replaceable =
+        S_ISLNK(st.st_mode) ||
+        (S_ISREG(st.st_mode) &&
+         !is_archive(archive, static_cast<uint64_t>(st.st_dev),
+                     static_cast<uint64_t>(st.st_ino)));
+    if (!replaceable) return -1;
     if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return -1;
-    fd = openat(dir, leaf, file_flags | O_EXCL, new_file_mode);
-    if (fd >= 0 || (errno != EEXIST && errno != ELOOP)) return fd;
   }
   return -1;
 }
 
-// Walks the directory part of `name` from the current folder without
-// following any symbolic link; returns the last directory's descriptor and
-// sets `*leaf` to the last component, or returns -1.
-int open_parent(const char* name, char* leaf, std::size_t leaf_room) {
-  int dir = open(".", directory_flags);
+// Walks the directory part of `name` from `folder` without following any
+// symbolic link. Returns the last directory's descriptor (`folder` itself
+// for a name without one, to be left open) and sets `*leaf` to the last
+// component, or returns -1.
+int open_parent(int folder, const char* name, const char** leaf) {
+  int dir = folder;
   const char* part = name;
   while (dir >= 0) {
     std::size_t length = std::strcspn(part, "/");
     if (part[length] == '\0') {
-      if (length == 0 || length >= leaf_room) break;  // "" or "DIR/"
-      std::memcpy(leaf, part, length + 1);
+      if (length == 0) break;  // "" or "DIR/"
+      *leaf = part;
       return dir;
     }
     char component[64];
@@ -199,14 +248,12 @@ int open_parent(const char* name, char* leaf, std::size_t leaf_room) {
     part += length + 1;
     if (length == 0 || std::strcmp(component, ".") == 0) continue;
     int next = openat(dir, component, directory_flags);
-    close(dir);
+    if (dir != folder) close(dir);
     dir = next;
   }
-  if (dir >= 0) close(dir);
+  if (dir >= 0 && dir != folder) close(dir);
   return -1;
 }
-
-}  // namespace
 
 file_identity stream_identity(std::FILE* stream) {
   file_identity identity{};
@@ -219,21 +266,30 @@ file_identity stream_identity(std::FILE* stream) {
   return identity;
 }
 
-std::FILE* open_output_file(const char* name, const file_identity& archive) {
+}  // namespace
+
+output_folder output_folder_for(std::FILE* archive) {
+  return output_folder{stream_identity(archive), -1};
+}
+
+void close_output_folder(output_folder* folder) {
+  if (folder->descriptor >= 0) close(folder->descriptor);
+  folder->descriptor = -1;
+}
+
+std::FILE* open_output_file(output_folder* folder, const char* name) {
   if (name_is_unsafe(name)) return nullptr;
-  char leaf[64];
-  int dir = open_parent(name, leaf, sizeof leaf);
+  if (folder->descriptor < 0) {
+    folder->descriptor = open(".", directory_flags);
+    if (folder->descriptor < 0) return nullptr;
+  }
+  const char* leaf = nullptr;
+  int dir = open_parent(folder->descriptor, name, &leaf);
   if (dir < 0) return nullptr;
-  int fd = open_leaf(dir, leaf);
-  close(dir);
+  int fd = create_leaf(dir, leaf, folder->archive);
+  if (dir != folder->descriptor) close(dir);
   if (fd < 0) return nullptr;
-  struct stat st;
-  bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                !is_archive(archive, static_cast<uint64_t>(st.st_dev),
-                            static_cast<uint64_t>(st.st_ino)) &&
-                fcntl(fd, F_SETFL, 0) == 0 &&  // drop O_NONBLOCK
-                ftruncate(fd, 0) == 0;
-  std::FILE* stream = usable ? fdopen(fd, "wb") : nullptr;
+  std::FILE* stream = fdopen(fd, "wb");
   if (stream == nullptr) close(fd);
   return stream;
 }

@@ -1,39 +1,47 @@
-// Opening an entry's output file, safely, in a folder that may already
-// hold anything: links planted by someone else, FIFOs, device nodes, the
-// archive itself. The rules, the same on every platform unless they say
-// otherwise:
+// Creating an entry's output file, safely, in a folder that may already
+// hold anything: links, files and special files planted by someone else,
+// the archive itself. The rules, the same on every platform unless they
+// say otherwise:
 //
 //  1. Names that could reach outside the current folder are refused: an
 //     absolute name (a root directory, or on Windows a drive or root name)
 //     and any name with a ".." component.
 //  2. A directory part of the name must be a real directory: one that is,
 //     or passes through, a symbolic link is refused, wherever it points.
-//     No directory is ever created.
-//  3. When the name itself is a symbolic link, the link is removed and a
-//     new plain file created in its place; the link's target is never
-//     opened, truncated or created.
-//  4. A name that exists as anything but a regular file (a FIFO, a device,
-//     a socket, a directory) is refused without blocking and without a byte
-//     written to it.
-//  5. An existing regular file is overwritten in place: the same file, its
-//     mode and owner kept (a file with other hard links is truncated for
-//     all of them). It is truncated only after the checks above and the
-//     next one have passed.
-//  6. The archive being read is never the output: the opened file is
-//     compared by identity (device and inode, or volume and file index on
-//     Windows) with the archive stream, whatever path leads to it.
+//     No directory is ever created. Directories are only searched, never
+//     read, so a folder that may be written but not listed works.
+//  3. The output is always a new file, created exclusively: owned by the
+//     user running the program, with the mode a new file gets (0666 less
+//     the umask), and never a file someone else prepared. What already has
+//     the name is replaced, as tar does, when it is a symbolic link (the
+//     link is removed; its target is never opened, truncated or created)
+//     or a regular file (it is removed; other hard links to it keep their
+//     old contents).
+//  4. A name that exists as anything else (a FIFO, a device, a socket, a
+//     directory) is refused, without blocking and without a byte written.
+//  5. The archive being read is never replaced: a name that is the
+//     archive, by identity (device and inode, or volume and file index on
+//     Windows) whatever path leads to it, is refused before anything is
+//     removed.
+//  6. When something takes the name again between its removal and the
+//     new file's creation, the replacement is tried again, a few times,
+//     and then refused.
 //
-// On POSIX every step is made relative to open directory descriptors, with
-// O_NOFOLLOW, so that a folder changed while the program runs cannot
-// redirect a write. On Windows, in addition, names are read as Shift_JIS
-// (code page 932) and opened through the wide API, so a Japanese name comes
-// out the same whatever the system's code page and a 0x5C trail byte is
-// part of its character, not a separator (a name that is not valid
-// Shift_JIS is read in the system's code page, as a narrow open would);
-// reserved device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$,
-// CONOUT$, with any extension, trailing dots or spaces), names holding ':'
-// (alternate data streams) and components made only of dots and spaces are
-// refused, and the opened file must be a disk file.
+// On POSIX every step is made relative to the current folder's descriptor,
+// opened once per run, and to descriptors of the directories under it,
+// with O_NOFOLLOW, so that a folder changed while the program runs cannot
+// redirect a write. On Windows a file is replaced by deleting it through a
+// handle (which fails for a read-only file or one open elsewhere without
+// delete sharing: the name is then refused) and creating the new one with
+// CREATE_NEW. Names there are read as Shift_JIS (code page 932) and opened
+// through the wide API, so a Japanese name comes out the same whatever the
+// system's code page and a 0x5C trail byte is part of its character, not a
+// separator (a name that is not valid Shift_JIS is read in the system's
+// code page, as a narrow open would); reserved device names (CON, PRN,
+// AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension, trailing
+// dots or spaces), names holding ':' (alternate data streams) and
+// components made only of dots and spaces are refused, and the file must
+// be a disk file.
 #ifndef EXTRACTOR_OUTPUT_FILE_H
 #define EXTRACTOR_OUTPUT_FILE_H
 
@@ -47,16 +55,24 @@ struct file_identity {
   uint64_t index;   // st_ino, or the file index on Windows
 };
 
-// The identity of the file behind `stream`; `known` is false when it
-// cannot be had.
-file_identity stream_identity(std::FILE* stream);
+// Where the entries' files go: the current folder, for the whole run.
+struct output_folder {
+  file_identity archive;  // the archive, never to be replaced
+  int descriptor;         // POSIX: the current folder, once opened; else -1
+};
 
-// Opens the entry `name` for binary writing under the rules above,
-// truncated and ready to be written, or returns nullptr when the name is
-// refused or the file cannot be created. Nothing that existed is truncated
-// or written when it returns nullptr; a symbolic link named `name` may have
-// been removed, and a file it had just created may stay behind, empty.
-std::FILE* open_output_file(const char* name, const file_identity& archive);
+// The current folder, for a run over `archive`; opens nothing yet.
+output_folder output_folder_for(std::FILE* archive);
+
+// Closes what `folder` holds open.
+void close_output_folder(output_folder* folder);
+
+// Creates the entry `name` in `folder` for binary writing under the rules
+// above, empty and ready to be written, or returns nullptr when the name is
+// refused or the file cannot be created. When it returns nullptr, nothing
+// that existed has been written, and a symbolic link or a regular file
+// (never the archive) of that name may have been removed.
+std::FILE* open_output_file(output_folder* folder, const char* name);
 
 // Rule 1 on a name as POSIX reads it ('/' separates).
 bool name_is_unsafe(const char* name);

@@ -242,6 +242,7 @@ TEST_F(EndToEnd, ArchiveIsNeverOverwritten) {
     }
     EXPECT_EQ(r.status, 1) << s.entry_name;
     EXPECT_EQ(r.err, open_failure) << s.entry_name;
+    EXPECT_TRUE(exists(s.entry_name)) << s.entry_name;
   }
 }
 
@@ -315,18 +316,27 @@ TEST_F(EndToEnd, SpecialFilesAreRefusedWithoutBlocking) {
   EXPECT_EQ(fs::symlink_status(dir + "/DEV").type(), fs::file_type::character);
 }
 
-TEST_F(EndToEnd, ExistingFileKeepsItsInodeAndMode) {
-  if (target_is_windows()) GTEST_SKIP() << "inodes and modes are POSIX";
-  ASSERT_TRUE(write_file(dir + "/KEEP.TXT", "an older and longer content"));
-  ASSERT_EQ(chmod((dir + "/KEEP.TXT").c_str(), 0640), 0);
-  struct stat before, after;
-  ASSERT_EQ(stat((dir + "/KEEP.TXT").c_str(), &before), 0);
-  run_result r = extract(pack_entry("KEEP.TXT", "new"));
+TEST_F(EndToEnd, ExistingFileIsReplacedNotWrittenInto) {
+  // Planted by another user: longer than the entry, writable by all, and
+  // with a second name.
+  ASSERT_TRUE(write_file(dir + "/A.TXT", "an older and longer content"));
+  fs::create_hard_link(dir + "/A.TXT", dir + "/OLD");
+  bool other_owner = !target_is_windows() && geteuid() == 0 &&
+                     chown((dir + "/A.TXT").c_str(), 65534, 65534) == 0;
+  ASSERT_EQ(chmod((dir + "/A.TXT").c_str(), 0666), 0);
+  mode_t old_umask = umask(077);
+  run_result r = extract(pack_entry("A.TXT", "new"));
+  umask(old_umask);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(file("KEEP.TXT"), "new");
-  ASSERT_EQ(stat((dir + "/KEEP.TXT").c_str(), &after), 0);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(file("A.TXT"), "new");
+  EXPECT_EQ(file("OLD"), "an older and longer content");
+  if (target_is_windows()) GTEST_SKIP() << "owners and modes are POSIX";
+  struct stat st;
+  ASSERT_EQ(stat((dir + "/A.TXT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_EQ(st.st_nlink, 1u);
+  if (!other_owner) GTEST_SKIP() << "a file of another user needs root to make";
 }
 
 TEST_F(EndToEnd, DirectorySwappedForALinkWhileRunning) {
@@ -417,6 +427,19 @@ TEST_F(EndToEnd, ArchiveOnAPipe) {
   EXPECT_EQ(file("CUT"), "ab");
   EXPECT_TRUE(file("Z.BIN") == std::string(70000, 'z'));
 
+  // An entry named like the file the pipe comes from replaces that file;
+  // the pipe's writer keeps reading the old one to its end.
+  std::string live;
+  for (int i = 0; i < 3000000; ++i) live += static_cast<char>(i * 7 % 251);
+  ASSERT_TRUE(write_file(dir + "/SRC", pack_entry("SRC", "replaced") +
+                                           pack_entry("BIG", live) +
+                                           pack_entry("LAST", "last")));
+  r = run_program("/bin/sh", {"sh", "-c", feed}, dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("SRC"), "replaced");
+  EXPECT_TRUE(file("BIG") == live);
+  EXPECT_EQ(file("LAST"), "last");
+
   // An entry whose decoder reads into the next header: a pipe cannot go
   // back, so the run fails instead of dropping the next entry silently.
   std::string overrun = header_bytes("ONE", 4, 20) +
@@ -431,6 +454,43 @@ TEST_F(EndToEnd, ArchiveOnAPipe) {
   r = extract(overrun);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(file("TWO"), "two");
+}
+
+TEST_F(EndToEnd, ListingNobodyReadsStopsNothing) {
+  if (target_is_windows()) GTEST_SKIP() << "SIGPIPE is POSIX";
+  std::string archive;
+  for (int i = 0; i < 400; ++i) archive += pack_entry("F" + std::to_string(i), "x");
+  ASSERT_TRUE(write_file(dir + "/ARC.MDT", archive));
+  // The reader closes its end before the extractor starts; the extractor's
+  // own status goes to STATUS.
+  std::string pipeline =
+      "(while [ ! -e CLOSED ]; do sleep 0.01; done; " + extractor_binary() +
+      " ARC.MDT; echo $? > STATUS) | (exec 0<&-; touch CLOSED)";
+  run_result r = run_program("/bin/sh", {"sh", "-c", pipeline}, dir, "", -1, 60);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(file("STATUS"), "0\n");
+  EXPECT_EQ(file("F399"), "x");
+}
+
+TEST_F(EndToEnd, WriteOnlyFolder) {
+  if (target_is_windows()) GTEST_SKIP() << "folder modes are POSIX";
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as another user";
+  }
+  // A drop box: others may create files in it but not list it.
+  ASSERT_TRUE(write_file(dir + "/ARC.MDT", pack_entry("DROP.TXT", "dropped")));
+  ASSERT_EQ(chmod((dir + "/ARC.MDT").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 01733), 0);
+  run_result r = run_program("/usr/bin/setpriv",
+                             {"setpriv", "--reuid=65534", "--regid=65534",
+                              "--clear-groups", extractor_binary(), "ARC.MDT"},
+                             dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(file("DROP.TXT"), "dropped");
+  struct stat st;
+  ASSERT_EQ(stat((dir + "/DROP.TXT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
 }
 
 TEST_F(EndToEnd, ControlBytesEscapedInListingOnly) {
