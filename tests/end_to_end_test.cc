@@ -330,6 +330,13 @@ TEST_F(EndToEnd, ExistingFileIsReplacedNotWrittenInto) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(file("A.TXT"), "new");
   EXPECT_EQ(file("OLD"), "an older and longer content");
+  // A read-only file: replaced like any other on POSIX (tar does the same);
+  // Windows cannot delete it, so it is refused there.
+  ASSERT_TRUE(write_file(dir + "/RO.TXT", "read-only"));
+  ASSERT_EQ(chmod((dir + "/RO.TXT").c_str(), 0444), 0);
+  r = extract(pack_entry("RO.TXT", "new"));
+  EXPECT_EQ(r.status, target_is_windows() ? 1 : 0);
+  EXPECT_EQ(file("RO.TXT"), target_is_windows() ? "read-only" : "new");
   if (target_is_windows()) GTEST_SKIP() << "owners and modes are POSIX";
   struct stat st;
   ASSERT_EQ(stat((dir + "/A.TXT").c_str(), &st), 0);
