@@ -9,10 +9,10 @@
 
 namespace {
 
-// Stream buffers: one archive and one output file are open at a time.
-constexpr std::size_t stream_buffer_size = 1 << 16;
-char archive_buffer[stream_buffer_size];
-char output_buffer[stream_buffer_size];
+// The archive stream's buffer. Output streams have none: the decoder
+// gathers what it writes in a buffer of its own and hands it over in large
+// pieces, which go straight to write() instead of through another copy.
+char archive_buffer[1 << 16];
 
 int fail(const char* message, int status) {
   std::fflush(stdout);  // keep the listing line ahead of the message
@@ -32,7 +32,7 @@ int extract_all(std::FILE* archive, output_folder* folder) {
     std::fputs(line, stdout);
     std::FILE* output = open_output_file(folder, header.name);
     if (output == nullptr) return exit_open_failure;
-    std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
+    std::setvbuf(output, nullptr, _IONBF, 0);
     // The walk knows where the stream stands; the decoder need not ask.
     decode_options options{decode_path_best, 0,
                            walk.seekable ? walk.position : -1};
