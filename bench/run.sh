@@ -2,13 +2,19 @@
 # Whole-process extraction benchmark: extractor against tar of the same
 # files (uncompressed, lz4, zstd), in two places: tmpfs (/dev/shm, where
 # the disk does not hide the program) and the disk (build/bench-disk).
-# Every run goes into an emptied folder. Then peak RSS, and the decoder
-# microbenchmark. Needs hyperfine, lz4, zstd, GNU time and python3
-# (apt-get install hyperfine lz4 zstd time).
-#   bench/run.sh              RUNS=7 by default; PLACES="shm disk" by default
+# Every run goes into an emptied folder; the tools take turns, one run each
+# per round (bench/interleave.py), except for the short start-up case,
+# which hyperfine times. Then peak RSS, system calls, and
+# the decoder microbenchmark. Needs hyperfine, lz4, zstd, GNU time, strace
+# and python3 (apt-get install hyperfine lz4 zstd time strace).
+#   bench/run.sh              RUNS=7 by default; PLACES="shm disk" by default;
+#                             BEFORE=/path/to/an/older/extractor adds it to
+#                             every comparison
 # Inputs (made once, in build/bench-src): about 305 MB of the machine's
-# shared libraries and texts, 192 KiB to 8 MiB each, and one synthetic
-# 256 MiB run-heavy entry.
+# shared libraries and texts, 192 KiB to 8 MiB each; one synthetic 256 MiB
+# run-heavy entry; 2,877 small files (256 B to 64 KiB) from the same
+# places; and the bundled 4-entry sample, for the cost of starting up.
+# System calls an entry (strace -c) for the small files close the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-7}
@@ -17,6 +23,7 @@ places=${PLACES:-shm disk}
 cmake --preset bench -S "$root" >/dev/null
 cmake --build --preset bench >/dev/null
 extractor=$root/build/bench/extractor/extractor
+interleave=$root/bench/interleave.py
 pack=$root/build/bench/tests/pack
 
 src=$root/build/bench-src
@@ -54,7 +61,23 @@ PY
   mkdir -p small && head -c 1048576 synth/RUNS.BIN > small/SMALL.BIN
   (cd small && "$pack" ../small.MDT SMALL.BIN)
 fi
-ls -l files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT
+if [ ! -f smallfiles.MDT ]; then
+  rm -rf smallfiles && mkdir smallfiles
+  i=0
+  while IFS= read -r -d '' f; do
+    i=$((i + 1))
+    cp "$f" "smallfiles/$(printf 'S%05d.BIN' "$i")"
+    [ "$i" -lt 2877 ] || break
+  done < <(find /usr/lib/x86_64-linux-gnu /usr/share -type f -size +256c \
+             -size -64k -print0 2>/dev/null | sort -z)
+  (cd smallfiles && "$pack" ../smallfiles.MDT *)
+  tar -cf smallfiles.tar -C smallfiles .
+fi
+tar -cf sample.tar -C "$root/examples/sample" .
+cp "$root/examples/sample.MDT" sample.MDT
+ls -l files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT smallfiles.MDT \
+  smallfiles.tar
+echo "small files: $(ls smallfiles | wc -l) files, $(du -sb smallfiles | cut -f1) bytes"
 
 summary() {  # summary JSON OUTPUT_DIR_OF_SOURCES
   python3 - "$1" "$2" <<'PY'
@@ -78,7 +101,8 @@ for place in $places; do
     *) echo "unknown place $place"; exit 1 ;;
   esac
   rm -rf "$dir" && mkdir -p "$dir"
-  cp files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT runs.tar "$dir"/
+  cp files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT runs.tar \
+    smallfiles.MDT smallfiles.tar sample.MDT sample.tar "$dir"/
   out=$dir/out
   if [ "$place" = shm ]; then
     # Touch the memory first: a never-used tmpfs page costs every tool
@@ -87,19 +111,51 @@ for place in $places; do
     rm /dev/shm/extractor-touch
   fi
   prep="rm -rf $out && mkdir $out && sync"
+  if [ "$place" = disk ]; then
+    # Deleting thousands of files and creating as many again at once makes
+    # ext4 search through the freed inodes, a cost that grows run after run
+    # (2,877 files: 0.12 s, then 0.6, 0.9, ... 2 s, for every tool alike).
+    # So each run's output is moved aside, and deleted after each set.
+    mkdir "$dir/trash"
+    prep="mv $out $dir/trash/\$\$ 2>/dev/null; mkdir $out && sync"
+  fi
+  empty_trash() { rm -rf "$dir/trash" "$out"; mkdir -p "$dir/trash"; sync; }
   inside() { echo "sh -c 'cd $out && exec $*'"; }
+  before_args=()
+  if [ -n "${BEFORE:-}" ]; then
+    before_args=(-n before "$(inside "$BEFORE" @ARCHIVE@ '>/dev/null')")
+  fi
   echo "== $place: real files ($runs runs each, $dir)"
-  hyperfine -N --runs "$runs" --prepare "sh -c '$prep'" --export-json "$dir/real.json" \
+  "$interleave" --runs "$runs" --prepare "$prep" --export-json "$dir/real.json" \
     -n extractor "$(inside "$extractor" "$dir/files.MDT" '>/dev/null')" \
+    "${before_args[@]/@ARCHIVE@/$dir/files.MDT}" \
     -n "tar -xf" "$(inside tar -xf "$dir/files.tar")" \
     -n "tar -I lz4 -xf" "$(inside tar -I lz4 -xf "$dir/files.tar.lz4")" \
     -n "tar -I zstd -xf" "$(inside tar -I zstd -xf "$dir/files.tar.zst")" >/dev/null
+  empty_trash
   summary "$dir/real.json" files
   echo "== $place: synthetic run-heavy entry of 256 MiB"
-  hyperfine -N --runs "$runs" --prepare "sh -c '$prep'" --export-json "$dir/runs.json" \
+  "$interleave" --runs "$runs" --prepare "$prep" --export-json "$dir/runs.json" \
     -n extractor "$(inside "$extractor" "$dir/runs.MDT" '>/dev/null')" \
+    "${before_args[@]/@ARCHIVE@/$dir/runs.MDT}" \
     -n "tar -xf" "$(inside tar -xf "$dir/runs.tar")" >/dev/null
+  empty_trash
   summary "$dir/runs.json" synth
+  echo "== $place: 2,877 small files ($((runs * 3)) runs each)"
+  "$interleave" --runs $((runs * 3)) --prepare "$prep" --export-json "$dir/smallfiles.json" \
+    -n extractor "$(inside "$extractor" "$dir/smallfiles.MDT" '>/dev/null')" \
+    "${before_args[@]/@ARCHIVE@/$dir/smallfiles.MDT}" \
+    -n "tar -xf" "$(inside tar -xf "$dir/smallfiles.tar")" >/dev/null
+  empty_trash
+  summary "$dir/smallfiles.json" smallfiles
+  echo "== $place: start-up, the 4-entry sample (100 runs each)"
+  hyperfine -N --runs 100 --warmup 5 --prepare "sh -c 'rm -rf $out && mkdir $out'" \
+    --export-json "$dir/sample.json" \
+    -n extractor "$(inside "$extractor" "$dir/sample.MDT" '>/dev/null')" \
+    "${before_args[@]/@ARCHIVE@/$dir/sample.MDT}" \
+    -n "tar -xf" "$(inside tar -xf "$dir/sample.tar")" >/dev/null
+  empty_trash
+  summary "$dir/sample.json" "$root/examples/sample"
   rm -rf "$dir"
 done
 
@@ -115,6 +171,17 @@ for t in "tar -xf $src/files.tar" "tar -I lz4 -xf $src/files.tar.lz4" "tar -I zs
   echo "$t: $(cd "$out" && /usr/bin/time -f %M $t 2>&1 | tail -1)"
 done
 rm -rf "$out"
+
+echo "== system calls an entry, 2,877 small files (strace -c)"
+out=$src/out
+for t in "$extractor $src/smallfiles.MDT" "tar -xf $src/smallfiles.tar"; do
+  rm -rf "$out" && mkdir "$out"
+  (cd "$out" && strace -f -c -o "$src/strace.txt" $t >/dev/null)
+  calls=$(awk '$NF == "total" {print $4}' "$src/strace.txt")
+  echo "$t: $calls calls, $(python3 -c "print(f'{$calls / 2877:.2f}')") an entry"
+done
+rm -rf "$out"
+echo "libraries: $(ldd "$extractor" | awk '{print $1}' | tr '\n' ' ')"
 
 echo "== decoder microbenchmark"
 "$root/build/bench/bench/decode_bench" --benchmark_min_time=0.5
