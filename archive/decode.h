@@ -19,8 +19,7 @@ enum decode_status { decode_ok, decode_write_error };
 
 // Decodes one entry from `archive` (standing at the entry's first packed
 // byte) into `output`; it never opens or closes either stream, and its
-// buffers are fixed in size whatever the entry's (one set for the whole
-// process: not for two threads at once). It writes at most
+// buffers are fixed in size whatever the entry's. It writes at most
 // unpacked_size bytes and decodes at most packed_size tokens, which may run
 // on into the bytes after the packed data. It stops without writing
 // anything further at the end of the archive (or a read error, left on the
