@@ -6,9 +6,12 @@ command alike, which hyperfine's one-command-after-another order does not
 give. Writes hyperfine's JSON layout (median, user and system times).
 
   interleave.py --runs N --prepare 'SHELL CMD' --export-json OUT \\
-      -n NAME 'SHELL CMD' [-n NAME 'SHELL CMD' ...]
+      -n NAME 'PROGRAM ARGS' [-n NAME 'PROGRAM ARGS' ...]
+
+The commands are split into words as a shell would, and run without one;
+the preparation runs in a shell.
 """
-import argparse, json, os, statistics, subprocess, time
+import argparse, json, os, shlex, statistics, subprocess, time
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--runs", type=int, required=True)
@@ -24,7 +27,7 @@ for _ in range(args.runs):
     for name, command in zip(args.names, args.commands):
         subprocess.run(args.prepare, shell=True, check=True)
         start = time.perf_counter()
-        child = subprocess.Popen(command, shell=True)
+        child = subprocess.Popen(shlex.split(command))
         _, status, usage = os.wait4(child.pid, 0)
         elapsed = time.perf_counter() - start
         if status != 0:

@@ -3,10 +3,9 @@
 # files (uncompressed, lz4, zstd), in two places: tmpfs (/dev/shm, where
 # the disk does not hide the program) and the disk (build/bench-disk).
 # Every run goes into an emptied folder; the tools take turns, one run each
-# per round (bench/interleave.py), except for the short start-up case,
-# which hyperfine times. Then peak RSS, system calls, and
-# the decoder microbenchmark. Needs hyperfine, lz4, zstd, GNU time, strace
-# and python3 (apt-get install hyperfine lz4 zstd time strace).
+# per round (bench/interleave.py). Then peak RSS, system calls, and
+# the decoder microbenchmark. Needs lz4, zstd, GNU time, strace
+# and python3 (apt-get install lz4 zstd time strace).
 #   bench/run.sh              RUNS=7 by default; PLACES="shm disk" by default;
 #                             BEFORE=/path/to/an/older/extractor adds it to
 #                             every comparison
@@ -86,11 +85,11 @@ r = json.load(open(sys.argv[1]))["results"]
 size = sum(os.path.getsize(os.path.join(d, f))
            for d, _, fs in os.walk(sys.argv[2]) for f in fs)
 tar = next(x["median"] for x in r if x["command"] == "tar -xf")
-print(f"-- {size/1e6:.0f} MB of output")
+print(f"-- {size/1e6:.1f} MB of output")
 for x in r:
-    print(f"{x['command']:>16}: median {x['median']:.3f} s, "
+    print(f"{x['command']:>16}: median {x['median']*1e3:.1f} ms, "
           f"{size/1e6/x['median']:.0f} MB/s, x{x['median']/tar:.2f} of tar -xf, "
-          f"user {x['user']:.3f} s, sys {x['system']:.3f} s")
+          f"user {x['user']*1e3:.1f} ms, sys {x['system']*1e3:.1f} ms")
 PY
 }
 
@@ -119,43 +118,32 @@ for place in $places; do
     mkdir "$dir/trash"
     prep="mv $out $dir/trash/\$\$ 2>/dev/null; mkdir $out && sync"
   fi
-  empty_trash() { rm -rf "$dir/trash" "$out"; mkdir -p "$dir/trash"; sync; }
   inside() { echo "sh -c 'cd $out && exec $*'"; }
-  before_args=()
-  if [ -n "${BEFORE:-}" ]; then
-    before_args=(-n before "$(inside "$BEFORE" @ARCHIVE@ '>/dev/null')")
-  fi
-  echo "== $place: real files ($runs runs each, $dir)"
-  "$interleave" --runs "$runs" --prepare "$prep" --export-json "$dir/real.json" \
-    -n extractor "$(inside "$extractor" "$dir/files.MDT" '>/dev/null')" \
-    "${before_args[@]/@ARCHIVE@/$dir/files.MDT}" \
-    -n "tar -xf" "$(inside tar -xf "$dir/files.tar")" \
-    -n "tar -I lz4 -xf" "$(inside tar -I lz4 -xf "$dir/files.tar.lz4")" \
-    -n "tar -I zstd -xf" "$(inside tar -I zstd -xf "$dir/files.tar.zst")" >/dev/null
-  empty_trash
-  summary "$dir/real.json" files
-  echo "== $place: synthetic run-heavy entry of 256 MiB"
-  "$interleave" --runs "$runs" --prepare "$prep" --export-json "$dir/runs.json" \
-    -n extractor "$(inside "$extractor" "$dir/runs.MDT" '>/dev/null')" \
-    "${before_args[@]/@ARCHIVE@/$dir/runs.MDT}" \
-    -n "tar -xf" "$(inside tar -xf "$dir/runs.tar")" >/dev/null
-  empty_trash
-  summary "$dir/runs.json" synth
-  echo "== $place: 2,877 small files ($((runs * 3)) runs each)"
-  "$interleave" --runs $((runs * 3)) --prepare "$prep" --export-json "$dir/smallfiles.json" \
-    -n extractor "$(inside "$extractor" "$dir/smallfiles.MDT" '>/dev/null')" \
-    "${before_args[@]/@ARCHIVE@/$dir/smallfiles.MDT}" \
-    -n "tar -xf" "$(inside tar -xf "$dir/smallfiles.tar")" >/dev/null
-  empty_trash
-  summary "$dir/smallfiles.json" smallfiles
-  echo "== $place: start-up, the 4-entry sample (100 runs each)"
-  hyperfine -N --runs 100 --warmup 5 --prepare "sh -c 'rm -rf $out && mkdir $out'" \
-    --export-json "$dir/sample.json" \
-    -n extractor "$(inside "$extractor" "$dir/sample.MDT" '>/dev/null')" \
-    "${before_args[@]/@ARCHIVE@/$dir/sample.MDT}" \
-    -n "tar -xf" "$(inside tar -xf "$dir/sample.tar")" >/dev/null
-  empty_trash
-  summary "$dir/sample.json" "$root/examples/sample"
+  # compare TITLE RUNS SOURCES ARCHIVE TAR [NAME COMMAND]...: the extractor
+  # on ARCHIVE (and BEFORE's) against tar -xf TAR and other tools, taking
+  # turns; SOURCES is the folder of what they extract, for the output size.
+  compare() {
+    local title=$1 n=$2 sources=$3 archive=$4 tar=$5
+    shift 5
+    local tools=(-n extractor "$(inside "$extractor" "$dir/$archive" '>/dev/null')")
+    if [ -n "${BEFORE:-}" ]; then
+      tools+=(-n before "$(inside "$BEFORE" "$dir/$archive" '>/dev/null')")
+    fi
+    tools+=(-n "tar -xf" "$(inside tar -xf "$dir/$tar")")
+    while [ $# -gt 0 ]; do tools+=(-n "$1" "$(inside "$2")"); shift 2; done
+    echo "== $place: $title ($n runs each, $dir)"
+    "$interleave" --runs "$n" --prepare "$prep" --export-json "$dir/set.json" \
+      "${tools[@]}" >/dev/null
+    rm -rf "$dir/trash" "$out"; mkdir -p "$dir/trash"; sync
+    summary "$dir/set.json" "$sources"
+  }
+  compare "real files" "$runs" files files.MDT files.tar \
+    "tar -I lz4 -xf" "tar -I lz4 -xf $dir/files.tar.lz4" \
+    "tar -I zstd -xf" "tar -I zstd -xf $dir/files.tar.zst"
+  compare "synthetic run-heavy entry of 256 MiB" "$runs" synth runs.MDT runs.tar
+  compare "2,877 small files" $((runs * 3)) smallfiles smallfiles.MDT smallfiles.tar
+  compare "start-up, the 4-entry sample" 100 "$root/examples/sample" \
+    sample.MDT sample.tar
   rm -rf "$dir"
 done
 
