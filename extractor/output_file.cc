@@ -117,14 +117,56 @@ bool wide_name(const char* name, wchar_t* wide, int room) {
   return true;
 }
 
+// The full path of the file behind `handle`, without a "\\?\" prefix.
+bool final_path(HANDLE handle, wchar_t* path, DWORD room) {
+  DWORD n = GetFinalPathNameByHandleW(handle, path, room, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= room) return false;
+  if (std::wcsncmp(path, L"\\\\?\\", 4) == 0) {
+    std::wmemmove(path, path + 4, n - 4 + 1);
+  }
+  return true;
+}
+
+// True when the file behind `handle` is at `name` itself: in the folder
+// the name says, under its last component. A link at the name that was
+// followed to a file elsewhere fails this (Wine follows the host's
+// symbolic links even when asked to open the link itself).
+bool is_at_name(HANDLE handle, const wchar_t* name) {
+  const wchar_t* leaf = name;
+  for (const wchar_t* p = name; *p != L'\0'; ++p) {
+    if (is_separator(*p)) leaf = p + 1;
+  }
+  wchar_t folder[64] = L".";
+  if (leaf != name) {
+    std::size_t length = static_cast<std::size_t>(leaf - name);
+    std::wmemcpy(folder, name, length);
+    folder[length] = L'\0';
+  }
+  HANDLE dir =
+      CreateFileW(folder, FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return false;
+  wchar_t dir_path[1024], file_path[1024];
+  bool known =
+      final_path(dir, dir_path, 1024) && final_path(handle, file_path, 1024);
+  CloseHandle(dir);
+  if (!known) return false;
+  std::size_t d = std::wcslen(dir_path);
+  if (d > 0 && dir_path[d - 1] == L'\\') --d;  // a drive's root, "C:\"
+  return _wcsnicmp(file_path, dir_path, d) == 0 && file_path[d] == L'\\' &&
+         _wcsicmp(file_path + d + 1, leaf) == 0;
+}
+
 // Removes the existing file `name` through a handle, so that what is
-// checked is what is deleted: only a disk file other than the archive.
-// True when it is gone (or was gone already).
+// checked is what is deleted: only a disk file other than the archive,
+// standing at the name itself. A symbolic link is opened and removed
+// itself, never its target. True when it is gone (or was gone already).
 bool remove_existing(const wchar_t* name, const file_identity& archive) {
   HANDLE handle = CreateFileW(
       name, DELETE | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return GetLastError() == ERROR_FILE_NOT_FOUND;
   }
@@ -134,6 +176,7 @@ bool remove_existing(const wchar_t* name, const file_identity& archive) {
   bool removed = GetFileType(handle) == FILE_TYPE_DISK &&
                  identity_of_handle(handle, &identity) &&
                  !is_archive(archive, identity.device, identity.index) &&
+                 is_at_name(handle, name) &&
                  SetFileInformationByHandle(handle, FileDispositionInfo,
                                             &dispose, sizeof dispose);
   CloseHandle(handle);
@@ -216,11 +259,10 @@ int create_leaf(int dir, const char* leaf, const file_identity& archive) {
       if (errno == ENOENT) continue;  // gone meanwhile
       return -1;
     }
-    bool replaceable =
-        S_ISLNK(st.st_mode) ||
-        (S_ISREG(st.st_mode) &&
-         !is_archive(archive, static_cast<uint64_t>(st.st_dev),
-                     static_cast<uint64_t>(st.st_ino)));
+    bool replaceable = S_ISLNK(st.st_mode) ||
+                       (S_ISREG(st.st_mode) &&
+                        !is_archive(archive, static_cast<uint64_t>(st.st_dev),
+                                    static_cast<uint64_t>(st.st_ino)));
     if (!replaceable) return -1;
     if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return -1;
   }

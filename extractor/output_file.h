@@ -33,7 +33,9 @@
 // redirect a write. On Windows a file is replaced by deleting it through a
 // handle (which fails for a read-only file or one open elsewhere without
 // delete sharing: the name is then refused) and creating the new one with
-// CREATE_NEW. Names there are read as Shift_JIS (code page 932) and opened
+// CREATE_NEW; the handle must lead to the name itself, not to a file
+// elsewhere (Wine follows the host's symbolic links, so there a link at
+// the name is refused rather than replaced). Names there are read as Shift_JIS (code page 932) and opened
 // through the wide API, so a Japanese name comes out the same whatever the
 // system's code page and a 0x5C trail byte is part of its character, not a
 // separator (a name that is not valid Shift_JIS is read in the system's
