@@ -48,6 +48,10 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
 // How often a name that keeps coming back is removed before it is refused.
 constexpr int replace_tries = 4;
 
+// The identity of the file behind `stream` (each platform's half);
+// `known` is false when it cannot be had.
+file_identity stream_identity(std::FILE* stream);
+
 // True when the file (device, index) is the archive.
 bool is_archive(const file_identity& archive, uint64_t device, uint64_t index) {
   return archive.known && archive.device == device && archive.index == index;
@@ -192,10 +196,6 @@ file_identity stream_identity(std::FILE* stream) {
 
 }  // namespace
 
-output_folder output_folder_for(std::FILE* archive) {
-  return output_folder{stream_identity(archive), -1};
-}
-
 void close_output_folder(output_folder*) {}
 
 std::FILE* open_output_file(output_folder* folder, const char* name) {
@@ -310,10 +310,6 @@ file_identity stream_identity(std::FILE* stream) {
 
 }  // namespace
 
-output_folder output_folder_for(std::FILE* archive) {
-  return output_folder{stream_identity(archive), -1};
-}
-
 void close_output_folder(output_folder* folder) {
   if (folder->descriptor >= 0) close(folder->descriptor);
   folder->descriptor = -1;
@@ -337,3 +333,7 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
 }
 
 #endif
+
+output_folder output_folder_for(std::FILE* archive) {
+  return output_folder{stream_identity(archive), -1};
+}
