@@ -26,12 +26,12 @@ struct decoded {
 
 decoded decode(const std::string& packed, int32_t packed_size,
                int32_t unpacked_size) {
-  std::FILE* in = stream_of(packed);
+  reader_over in(file_holding(packed));
   std::FILE* out = std::tmpfile();
   decoded d{};
-  d.status = decode_entry(in, out, packed_size, unpacked_size, &d.consumed);
+  d.status = decode_entry(in.get(), out, packed_size, unpacked_size);
+  d.consumed = reader_offset(in.get());
   d.output = contents_of(out);
-  std::fclose(in);
   std::fclose(out);
   return d;
 }
@@ -110,15 +110,15 @@ TEST(DecodeEntry, WriteErrorIsReported) {
   // at the latest, so it must still come back as a write error.
   std::string literals;
   for (int i = 0; i < 300000; ++i) literals += static_cast<char>(i % 2 ? 'a' : 'b');
-  std::FILE* in = stream_of(literals);
-  EXPECT_EQ(decode_entry(in, full, 300000, 300000), decode_write_error);
-  std::fclose(in);
+  {
+    reader_over in(file_holding(literals));
+    EXPECT_EQ(decode_entry(in.get(), full, 300000, 300000), decode_write_error);
+  }
   std::fclose(full);
 
   full = std::fopen("/dev/full", "wb");
-  in = stream_of(rle_encode(std::string(1 << 20, 'z')));
-  EXPECT_EQ(decode_entry(in, full, 1 << 20, 1 << 20), decode_write_error);
-  std::fclose(in);
+  reader_over in(file_holding(rle_encode(std::string(1 << 20, 'z'))));
+  EXPECT_EQ(decode_entry(in.get(), full, 1 << 20, 1 << 20), decode_write_error);
   std::fclose(full);
 }
 

@@ -1,46 +1,33 @@
 #include "archive/entry_walk.h"
 
-#include "archive/file_io.h"
-
-entry_walk walk_begin(std::FILE* archive) {
-  entry_walk walk{};
-  walk.archive = archive;
-  walk.seekable = tell_of(archive) >= 0;
-  walk.header_offset = 0;
-  walk.position = 0;
-  return walk;
+entry_walk walk_begin(archive_reader* archive) {
+  return entry_walk{archive, 0, false};
 }
 
-walk_status walk_read_header(entry_walk* walk, entry_header* header) {
+walk_status walk_next(entry_walk* walk, entry_header* header) {
+  archive_reader* archive = walk->archive;
+  if (archive->failed) return walk_read_error;
+  if (walk->last) return walk_end;
+  switch (reader_move_to(archive, walk->next_offset,
+                         static_cast<int64_t>(header_size))) {
+    case move_done:
+      break;
+    case move_past_end:
+      return walk_end;
+    case move_unreachable:
+      return walk_unreachable;
+    case move_failed:
+      return walk_read_error;
+  }
   unsigned char bytes[header_size];
-  std::size_t got = std::fread(bytes, 1, header_size, walk->archive);
-  walk->position += static_cast<int64_t>(got);
-  if (got < header_size) {
-    return std::ferror(walk->archive) ? walk_read_error : walk_end;
-  }
+  std::size_t got = reader_read(archive, bytes, header_size);
+  if (archive->failed) return walk_read_error;
+  if (got < header_size) return walk_end;
   *header = parse_entry_header(bytes);
-  return walk_entry;
-}
-
-walk_status walk_to_next(entry_walk* walk, const entry_header& header,
-                         int64_t consumed) {
-  if (header.packed_size < 0) return walk_end;
-  walk->position += consumed;
-  int64_t next = walk->header_offset + static_cast<int64_t>(header_size) +
-                 header.packed_size;
-  walk->header_offset = next;
-  if (walk->position == next) return walk_entry;
-  if (walk->seekable) {
-    if (seek_to(walk->archive, next) != 0) return walk_end;
-    walk->position = next;
-    return walk_entry;
-  }
-  if (walk->position > next) return walk_unreachable;
-  while (walk->position < next) {
-    if (get_byte(walk->archive) == EOF) {
-      return std::ferror(walk->archive) ? walk_read_error : walk_end;
-    }
-    ++walk->position;
+  if (header->packed_size < 0) {
+    walk->last = true;
+  } else {
+    walk->next_offset += static_cast<int64_t>(header_size) + header->packed_size;
   }
   return walk_entry;
 }

@@ -3,46 +3,44 @@
 // Each header is found by offset arithmetic alone: the first at offset 0,
 // each next one at the previous header's offset + 32 + packed_size,
 // computed in 64 bits so that it never wraps. How many bytes the decoder
-// consumed never changes where the next header is read, only how the
-// stream gets there.
+// took never changes where the next header is read, only how the reader
+// gets there.
+//
+// The walk ends normally (walk_end) only where the archive ends: fewer
+// than 32 bytes at the next header's offset, or a negative packed_size,
+// which ends it after its entry, so the walk always moves forward and
+// always ends. A read that fails, a file that ends before its size, and a
+// next header that cannot be reached are failures, never the end.
 #ifndef ARCHIVE_ENTRY_WALK_H
 #define ARCHIVE_ENTRY_WALK_H
 
 #include <cstdint>
-#include <cstdio>
 
+#include "archive/archive_reader.h"
 #include "archive/entry_header.h"
 
 enum walk_status {
   walk_entry,        // a header was read; its entry comes next
   walk_end,          // no further entry: the archive's normal end
   walk_read_error,   // the archive could not be read
-  walk_unreachable,  // a stream that cannot seek back is past the next header
+  walk_unreachable,  // a pipe was read past the next header, beyond the
+                     // bytes still held, and cannot go back
 };
 
 struct entry_walk {
-  std::FILE* archive;
-  bool seekable;
-  int64_t header_offset;  // offset of the current (or next) header
-  int64_t position;       // offset the stream stands at
+  archive_reader* archive;
+  int64_t next_offset;  // where the next header is
+  bool last;            // the entry read last had a negative packed_size
 };
 
-// Starts a walk over a stream freshly opened for binary reading.
-entry_walk walk_begin(std::FILE* archive);
+// Starts a walk over a reader freshly opened on the archive.
+entry_walk walk_begin(archive_reader* archive);
 
-// Reads the 32-byte header at the stream's position into `header`. Returns
-// walk_entry with the stream at the entry's first packed byte, walk_end if
-// fewer than 32 bytes remain, or walk_read_error. Reads 32 bytes at most.
-walk_status walk_read_header(entry_walk* walk, entry_header* header);
-
-// Moves the stream to the next header once the caller is done with the
-// entry `header`, from which it read `consumed` bytes of packed data.
-// Returns walk_entry when the next header's offset has been reached,
-// walk_end when there is none (a negative packed_size ends the walk, so it
-// always moves forward), walk_read_error, or walk_unreachable when the
-// stream cannot seek and `consumed` went past the next header. A stream
-// that cannot seek is moved forward by reading and discarding bytes.
-walk_status walk_to_next(entry_walk* walk, const entry_header& header,
-                         int64_t consumed);
+// Moves the reader to the next header, reads it into `header` and
+// returns walk_entry with the reader at the entry's first packed byte,
+// where decode_entry takes over; the decoder may leave the reader
+// anywhere. Otherwise returns walk_end, walk_read_error (also when the
+// reader failed while the entry was decoded) or walk_unreachable.
+walk_status walk_next(entry_walk* walk, entry_header* header);
 
 #endif

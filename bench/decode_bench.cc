@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <random>
@@ -13,6 +14,7 @@
 #include "archive/decode.h"
 #include "tests/support/packer.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/stream.h"
 
 namespace {
 
@@ -56,39 +58,39 @@ std::string make_data(int kind, std::size_t size) {
   return data;
 }
 
-template <typename Decoder>
-void run_decoder(benchmark::State& state, Decoder decoder, bool buffered_out) {
-  std::string data = make_data(static_cast<int>(state.range(0)), data_size);
-  if (data.empty()) {
+// The packed bytes of `state`'s data in a temporary file (in the page
+// cache), and /dev/null as the output: unbuffered for decode_entry, as the
+// extractor sets it up, buffered for the byte-at-a-time reference.
+struct bench_files {
+  std::string data;
+  std::string packed;
+  int fd = -1;
+  std::FILE* out = nullptr;
+};
+
+bool make_files(benchmark::State& state, bench_files* files, bool buffered_out) {
+  files->data = make_data(static_cast<int>(state.range(0)), data_size);
+  if (files->data.empty()) {
     state.SkipWithError("no input for this case on this machine");
-    return;
+    return false;
   }
-  std::string packed = rle_encode(data);
-  std::FILE* in = std::tmpfile();
-  std::fwrite(packed.data(), 1, packed.size(), in);
-  std::FILE* out = std::fopen("/dev/null", "wb");
-  static char in_buffer[1 << 16], out_buffer[1 << 16];
-  // Streams as the extractor sets them up: the decoder's output goes out
-  // unbuffered, since it gathers its own; the byte-at-a-time reference
-  // needs a stream buffer.
+  files->packed = rle_encode(files->data);
+  files->fd = file_holding(files->packed);
+  files->out = std::fopen("/dev/null", "wb");
+  static char out_buffer[1 << 16];
   if (buffered_out) {
-    std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
+    std::setvbuf(files->out, out_buffer, _IOFBF, sizeof out_buffer);
   } else {
-    std::setvbuf(out, nullptr, _IONBF, 0);
+    std::setvbuf(files->out, nullptr, _IONBF, 0);
   }
-  std::rewind(in);
-  std::setvbuf(in, in_buffer, _IOFBF, sizeof in_buffer);
-  for (auto _ : state) {
-    std::rewind(in);
-    decode_status status =
-        decoder(in, out, static_cast<int32_t>(packed.size()),
-                static_cast<int32_t>(data.size()), nullptr);
-    if (status != decode_ok) state.SkipWithError("decode failed");
-  }
+  return files->fd >= 0 && files->out != nullptr;
+}
+
+void finish(benchmark::State& state, bench_files* files) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(data.size()));
-  std::fclose(in);
-  std::fclose(out);
+                          static_cast<int64_t>(files->data.size()));
+  close(files->fd);
+  std::fclose(files->out);
 }
 
 void decode_with(benchmark::State& state, decode_path path) {
@@ -96,10 +98,18 @@ void decode_with(benchmark::State& state, decode_path path) {
     state.SkipWithError("this processor cannot run this path");
     return;
   }
-  run_decoder(state, [path](std::FILE* in, std::FILE* out, int32_t p, int32_t u,
-                            int64_t* consumed) {
-    return decode_entry_with({path, 0}, in, out, p, u, consumed);
-  }, false);
+  bench_files files;
+  if (!make_files(state, &files, false)) return;
+  static archive_reader reader;
+  for (auto _ : state) {
+    lseek(files.fd, 0, SEEK_SET);
+    reader_open(&reader, files.fd);
+    decode_status status = decode_entry_with(
+        path, &reader, files.out, static_cast<int32_t>(files.packed.size()),
+        static_cast<int32_t>(files.data.size()));
+    if (status != decode_ok) state.SkipWithError("decode failed");
+  }
+  finish(state, &files);
 }
 
 void best(benchmark::State& s) { decode_with(s, decode_path_best); }
@@ -107,9 +117,23 @@ void avx2(benchmark::State& s) { decode_with(s, decode_path_avx2); }
 void sse2(benchmark::State& s) { decode_with(s, decode_path_sse2); }
 void portable(benchmark::State& s) { decode_with(s, decode_path_portable); }
 void exact(benchmark::State& s) { decode_with(s, decode_path_exact); }
+
 // The plain byte-at-a-time decoder, for comparison.
-void reference(benchmark::State& s) {
-  run_decoder(s, reference_decode_entry, true);
+void reference(benchmark::State& state) {
+  bench_files files;
+  if (!make_files(state, &files, true)) return;
+  std::FILE* in = fdopen(dup(files.fd), "rb");
+  static char in_buffer[1 << 16];
+  std::setvbuf(in, in_buffer, _IOFBF, sizeof in_buffer);
+  for (auto _ : state) {
+    std::rewind(in);
+    decode_status status = reference_decode_entry(
+        in, files.out, static_cast<int32_t>(files.packed.size()),
+        static_cast<int32_t>(files.data.size()), nullptr);
+    if (status != decode_ok) state.SkipWithError("decode failed");
+  }
+  std::fclose(in);
+  finish(state, &files);
 }
 
 // data 0: literal-heavy, 1: run-heavy, 2: mixed, 3: shared libraries.

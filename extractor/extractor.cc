@@ -3,16 +3,19 @@
 #include <csignal>
 #include <cstdio>
 
+#include "archive/archive_reader.h"
 #include "archive/decode.h"
 #include "archive/entry_walk.h"
+#include "archive/file_io.h"
 #include "extractor/output_file.h"
 
 namespace {
 
-// The archive stream's buffer. Output streams have none: the decoder
-// gathers what it writes in a buffer of its own and hands it over in large
-// pieces, which go straight to write() instead of through another copy.
-char archive_buffer[1 << 16];
+// The archive's reader, with its read-ahead buffer. Output streams have
+// no buffer: the decoder gathers what it writes in a buffer of its own and
+// hands it over in large pieces, which go straight to write() instead of
+// through another copy.
+archive_reader archive_stream;
 
 int fail(const char* message, int status) {
   std::fflush(stdout);  // keep the listing line ahead of the message
@@ -22,29 +25,21 @@ int fail(const char* message, int status) {
 
 // Lists and extracts every entry of the open archive; returns the exit
 // status, leaving the message to the caller.
-int extract_all(std::FILE* archive, output_folder* folder) {
+int extract_all(archive_reader* archive, output_folder* folder) {
   entry_walk walk = walk_begin(archive);
   entry_header header;
-  walk_status step = walk_read_header(&walk, &header);
-  while (step == walk_entry) {
+  walk_status step;
+  while ((step = walk_next(&walk, &header)) == walk_entry) {
     char line[listing_line_room];
     listing_line(header, line);
     std::fputs(line, stdout);
     std::FILE* output = open_output_file(folder, header.name);
     if (output == nullptr) return exit_open_failure;
     std::setvbuf(output, nullptr, _IONBF, 0);
-    // The walk knows where the stream stands; the decoder need not ask.
-    decode_options options{decode_path_best, 0,
-                           walk.seekable ? walk.position : -1};
-    int64_t consumed = 0;
-    decode_status status =
-        decode_entry_with(options, archive, output, header.packed_size,
-                          header.unpacked_size, &consumed);
+    decode_status status = decode_entry(archive, output, header.packed_size,
+                                        header.unpacked_size);
     bool closed = std::fclose(output) == 0;
     if (status == decode_write_error || !closed) return exit_write_failure;
-    if (std::ferror(archive)) return exit_open_failure;
-    step = walk_to_next(&walk, header, consumed);
-    if (step == walk_entry) step = walk_read_header(&walk, &header);
   }
   return step == walk_end ? exit_ok : exit_open_failure;
 }
@@ -79,14 +74,14 @@ int run_extractor(int argc, char** argv) {
   // | head -1) must not stop the extraction.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  std::FILE* archive = std::fopen(argv[1], "rb");
-  if (archive == nullptr) return fail(open_failure_message, exit_open_failure);
-  std::setvbuf(archive, archive_buffer, _IOFBF, sizeof archive_buffer);
+  int fd = open_for_reading(argv[1]);
+  if (fd < 0) return fail(open_failure_message, exit_open_failure);
+  reader_open(&archive_stream, fd);
 
-  output_folder folder = output_folder_for(archive);
-  int status = extract_all(archive, &folder);
+  output_folder folder = output_folder_for(fd);
+  int status = extract_all(&archive_stream, &folder);
   close_output_folder(&folder);
-  std::fclose(archive);
+  close_file(fd);
   switch (status) {
     case exit_ok:
       return exit_ok;

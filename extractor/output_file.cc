@@ -48,16 +48,18 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
 // How often a name that keeps coming back is removed before it is refused.
 constexpr int replace_tries = 4;
 
-// The identity of the file behind `stream` (each platform's half);
-// `known` is false when it cannot be had.
-file_identity stream_identity(std::FILE* stream);
-
-// True when the file (device, index) is the archive.
-bool is_archive(const file_identity& archive, uint64_t device, uint64_t index) {
-  return archive.known && archive.device == device && archive.index == index;
-}
+// The identity of the file open on `fd` (each platform's half); `known`
+// is false when it cannot be had.
+file_identity identity_of_descriptor(int fd);
 
 }  // namespace
+
+bool is_archive(const file_identity& archive, const file_identity& file) {
+  if (!archive.known || !file.known) return false;
+  bool same_device = archive.device == file.device;
+  bool same_index = archive.index == file.index;
+  return same_device && same_index;
+}
 
 bool name_is_unsafe(const char* name) {
   if (name[0] == '/') return true;
@@ -95,6 +97,11 @@ bool windows_name_is_refused(const wchar_t* name) {
 
 namespace {
 
+int64_t ticks(const FILETIME& time) {
+  return static_cast<int64_t>(static_cast<uint64_t>(time.dwHighDateTime) << 32 |
+                              time.dwLowDateTime);
+}
+
 bool identity_of_handle(HANDLE handle, file_identity* identity) {
   BY_HANDLE_FILE_INFORMATION info;
   if (handle == INVALID_HANDLE_VALUE ||
@@ -105,6 +112,10 @@ bool identity_of_handle(HANDLE handle, file_identity* identity) {
   identity->device = info.dwVolumeSerialNumber;
   identity->index =
       static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  identity->size = static_cast<int64_t>(
+      static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+  identity->modified = ticks(info.ftLastWriteTime);
+  identity->changed = ticks(info.ftCreationTime);
   return true;
 }
 
@@ -179,7 +190,7 @@ bool remove_existing(const wchar_t* name, const file_identity& archive) {
   dispose.DeleteFile = TRUE;
   bool removed = GetFileType(handle) == FILE_TYPE_DISK &&
                  identity_of_handle(handle, &identity) &&
-                 !is_archive(archive, identity.device, identity.index) &&
+                 !is_archive(archive, identity) &&
                  is_at_name(handle, name) &&
                  SetFileInformationByHandle(handle, FileDispositionInfo,
                                             &dispose, sizeof dispose);
@@ -187,9 +198,9 @@ bool remove_existing(const wchar_t* name, const file_identity& archive) {
   return removed;
 }
 
-file_identity stream_identity(std::FILE* stream) {
+file_identity identity_of_descriptor(int fd) {
   file_identity identity{};
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   identity_of_handle(handle, &identity);  // leaves `known` false on failure
   return identity;
 }
@@ -248,8 +259,29 @@ constexpr int file_flags =
     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t new_file_mode = 0666;  // less the umask, as fopen gives
 
+file_identity identity_of(const struct stat& st) {
+  file_identity identity;
+  identity.known = true;
+  identity.device = static_cast<uint64_t>(st.st_dev);
+  identity.index = static_cast<uint64_t>(st.st_ino);
+  identity.size = static_cast<int64_t>(st.st_size);
+  identity.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                      st.st_mtim.tv_nsec;
+  identity.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 +
+                     st.st_ctim.tv_nsec;
+  return identity;
+}
+
 // Creates `leaf` in `dir` as a new file, removing a symbolic link or a
 // regular file (not the archive) that has the name; -1 when refused.
+//
+// Nothing but the comparisons runs between the check of what stands at
+// the name and its removal, but no system call removes a name only if it
+// still leads to what was checked: someone who may rename names in the
+// folder can exchange the name for another object (a FIFO, another name
+// of the archive) in that instant, and that one name is then removed.
+// Contents reachable by another name are never touched, and nothing is
+// written anywhere but into the new file.
 int create_leaf(int dir, const char* leaf, const file_identity& archive) {
   for (int attempt = 0; attempt < replace_tries; ++attempt) {
     int fd = openat(dir, leaf, file_flags, new_file_mode);
@@ -259,10 +291,9 @@ int create_leaf(int dir, const char* leaf, const file_identity& archive) {
       if (errno == ENOENT) continue;  // gone meanwhile
       return -1;
     }
-    bool replaceable = S_ISLNK(st.st_mode) ||
-                       (S_ISREG(st.st_mode) &&
-                        !is_archive(archive, static_cast<uint64_t>(st.st_dev),
-                                    static_cast<uint64_t>(st.st_ino)));
+    bool replaceable =
+        S_ISLNK(st.st_mode) ||
+        (S_ISREG(st.st_mode) && !is_archive(archive, identity_of(st)));
     if (!replaceable) return -1;
     if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return -1;
   }
@@ -297,15 +328,10 @@ int open_parent(int folder, const char* name, const char** leaf) {
   return -1;
 }
 
-file_identity stream_identity(std::FILE* stream) {
-  file_identity identity{};
+file_identity identity_of_descriptor(int fd) {
   struct stat st;
-  if (fstat(fileno(stream), &st) == 0) {
-    identity.known = true;
-    identity.device = static_cast<uint64_t>(st.st_dev);
-    identity.index = static_cast<uint64_t>(st.st_ino);
-  }
-  return identity;
+  if (fstat(fd, &st) != 0) return file_identity{};
+  return identity_of(st);
 }
 
 }  // namespace
@@ -334,6 +360,6 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
 
 #endif
 
-output_folder output_folder_for(std::FILE* archive) {
-  return output_folder{stream_identity(archive), -1};
+output_folder output_folder_for(int archive_fd) {
+  return output_folder{identity_of_descriptor(archive_fd), -1};
 }

@@ -50,12 +50,19 @@
 #include <cstdint>
 #include <cstdio>
 
-// Which file an open stream is, for comparing two open files.
+// Which file an open file or a name is, for telling whether a name is the
+// archive.
 struct file_identity {
   bool known;
-  uint64_t device;  // st_dev, or the volume serial number on Windows
-  uint64_t index;   // st_ino, or the file index on Windows
+  uint64_t device;   // st_dev, or the volume serial number on Windows
+  uint64_t index;    // st_ino, or the file index on Windows
+  int64_t size;      // bytes
+  int64_t modified;  // last modification, in nanoseconds (100 ns on Windows)
+  int64_t changed;   // last status change (creation on Windows), likewise
 };
+
+// True when `file` is the archive: the same device and index.
+bool is_archive(const file_identity& archive, const file_identity& file);
 
 // Where the entries' files go: the current folder, for the whole run.
 struct output_folder {
@@ -63,8 +70,9 @@ struct output_folder {
   int descriptor;         // POSIX: the current folder, once opened; else -1
 };
 
-// The current folder, for a run over `archive`; opens nothing yet.
-output_folder output_folder_for(std::FILE* archive);
+// The current folder, for a run over the archive open on `archive_fd`;
+// opens nothing yet.
+output_folder output_folder_for(int archive_fd);
 
 // Closes what `folder` holds open.
 void close_output_folder(output_folder* folder);

@@ -1,7 +1,9 @@
-// Runs the built extractor under faults: a file size limit, and archives
-// cut at every length. The archive must come out unchanged, and nothing
-// may be written that the data does not decode to.
+// Runs the built extractor under faults: a file size limit, archives cut
+// at every length, and failing system calls (strace's fault injection).
+// The archive must come out unchanged, nothing may be written that the
+// data does not decode to, and no failure may end a run with status 0.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -97,6 +99,54 @@ TEST(CutArchive, EveryLengthEndsCleanly) {
     for (char c : r.out) lines += c == '\n';
     EXPECT_EQ(lines, listed) << length;
     EXPECT_EQ(s.file("ARC.MDT"), cut);
+  }
+}
+
+TEST(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
+  if (target_is_windows()) GTEST_SKIP() << "strace cannot reach into Wine's I/O";
+  const char* strace = "/usr/bin/strace";
+  if (access(strace, X_OK) != 0) GTEST_SKIP() << "needs strace";
+  // Four entries whose decoding stops short of their packed data, so that
+  // the walk has to move on past what the reader holds, then a last one.
+  std::string noise;
+  for (int i = 0; i < 300000; ++i) noise += static_cast<char>(i * 7 % 251);
+  std::string archive, listing;
+  for (int i = 0; i < 4; ++i) {
+    std::string name = "Y" + std::to_string(i) + ".BIN";
+    archive += header_bytes(name, 300000, 10) + noise;
+    listing += name + "         300000       10 \n";
+  }
+  archive += pack_entry("LAST", "last");
+  listing += "LAST                4        4 \n";
+  struct fault {
+    std::string inject;
+    int status;
+  };
+  for (const fault& f : std::vector<fault>{
+           {"lseek:error=EIO:when=2+", 0},  // read forward instead
+           {"read:retval=0:when=3+", 1},    // the file ends before its size
+           {"read:retval=0:when=3", 1},     // one short read inside the data
+           {"read:error=EIO:when=2", 1}}) {
+    scratch s;
+    ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
+    // LeakSanitizer cannot run under ptrace; a sanitized build runs without it.
+    run_result r = run_program("/usr/bin/env",
+                               {"env", "ASAN_OPTIONS=detect_leaks=0", strace, "-f", "-o",
+                                "/dev/null", "-P", s.dir + "/ARC.MDT", "-e",
+                                "inject=" + f.inject, extractor_binary(), "ARC.MDT"},
+                               s.dir);
+    EXPECT_EQ(r.status, f.status) << f.inject;
+    if (f.status == 0) {
+      EXPECT_EQ(r.out, listing);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(s.file("Y3.BIN"), noise.substr(0, 10));
+      EXPECT_EQ(s.file("LAST"), "last");
+    } else {
+      EXPECT_EQ(r.err, text(open_failure_message)) << f.inject;
+      EXPECT_EQ(listing.compare(0, r.out.size(), r.out), 0) << f.inject;
+      EXPECT_LT(r.out.size(), listing.size()) << f.inject;
+    }
+    EXPECT_EQ(s.file("ARC.MDT"), archive);
   }
 }
 

@@ -1,23 +1,16 @@
 #include "tests/support/reference_decoder.h"
 
-#include "archive/file_io.h"
-
 namespace {
 
-// One byte to the stream, without taking its lock.
-int put_byte(int c, std::FILE* f) {
-#if defined(_WIN32)
-  return _putc_nolock(c, f);
-#else
-  return putc_unlocked(c, f);
-#endif
-}
+// One byte from or to a stream, without taking its lock.
+int get_byte(std::FILE* f) { return getc_unlocked(f); }
+int put_byte(int c, std::FILE* f) { return putc_unlocked(c, f); }
 
 }  // namespace
 
 decode_status reference_decode_entry(std::FILE* archive, std::FILE* output,
-                           int32_t packed_size, int32_t unpacked_size,
-                           int64_t* consumed) {
+                                     int32_t packed_size, int32_t unpacked_size,
+                                     int64_t* consumed) {
   int previous = 0xFF;
   int32_t remaining = unpacked_size;
   int32_t tokens = 0;

@@ -1,5 +1,7 @@
 #include "tests/support/stream.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 std::FILE* stream_of(const std::string& bytes) {
@@ -19,14 +21,39 @@ std::string contents_of(std::FILE* f) {
   return bytes;
 }
 
-std::FILE* pipe_of(const std::string& bytes) {
+int file_holding(const std::string& bytes) {
+  char path[] = "/tmp/extractor-test-XXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0) return -1;
+  unlink(path);
+  if (write(fd, bytes.data(), bytes.size()) !=
+          static_cast<ssize_t>(bytes.size()) ||
+      lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int pipe_holding(const std::string& bytes) {
   int fds[2];
-  if (pipe(fds) != 0) return nullptr;
+  if (pipe(fds) != 0) return -1;
+#if defined(F_SETPIPE_SZ)
+  if (bytes.size() > 65536) fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(bytes.size()));
+#endif
   ssize_t written = write(fds[1], bytes.data(), bytes.size());
   close(fds[1]);
   if (written != static_cast<ssize_t>(bytes.size())) {
     close(fds[0]);
-    return nullptr;
+    return -1;
   }
-  return fdopen(fds[0], "rb");
+  return fds[0];
+}
+
+reader_over::reader_over(int fd_) : fd(fd_), reader(new archive_reader) {
+  reader_open(reader.get(), fd);
+}
+
+reader_over::~reader_over() {
+  if (fd >= 0) close(fd);
 }
