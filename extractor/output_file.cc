@@ -58,7 +58,11 @@ bool is_archive(const file_identity& archive, const file_identity& file) {
   if (!archive.known || !file.known) return false;
   bool same_device = archive.device == file.device;
   bool same_index = archive.index == file.index;
-  return same_device && same_index;
+  if (same_device && same_index) return true;
+  bool same_state = archive.size == file.size &&
+                    archive.modified == file.modified &&
+                    archive.changed == file.changed;
+  return same_state && (same_device || same_index);
 }
 
 bool name_is_unsafe(const char* name) {

@@ -20,9 +20,9 @@
 //  4. A name that exists as anything else (a FIFO, a device, a socket, a
 //     directory) is refused, without blocking and without a byte written.
 //  5. The archive being read is never replaced: a name that is the
-//     archive, by identity (device and inode, or volume and file index on
-//     Windows) whatever path leads to it, is refused before anything is
-//     removed.
+//     archive, whatever path leads to it, is refused before anything is
+//     removed (see is_archive: same device and index, or same size and
+//     times where the file system does not keep one of them stable).
 //  6. When something takes the name again between its removal and the
 //     new file's creation, the replacement is tried again, a few times,
 //     and then refused.
@@ -61,7 +61,11 @@ struct file_identity {
   int64_t changed;   // last status change (creation on Windows), likewise
 };
 
-// True when `file` is the archive: the same device and index.
+// True when `file` is the archive: the same device and index; or, where
+// a file system gives each spelling of a name its own index (FAT and
+// exFAT through FUSE) or a file its own device in each view (an overlay
+// mount), the same size and times, to the nanosecond, with the same
+// device or the same index. A false match only refuses an entry.
 bool is_archive(const file_identity& archive, const file_identity& file);
 
 // Where the entries' files go: the current folder, for the whole run.

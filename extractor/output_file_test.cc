@@ -33,3 +33,22 @@ TEST(WindowsNameIsRefused, RootsDrivesStreamsParentsAndDevices) {
 }
 
 }  // namespace
+
+TEST(IsArchive, SameFileWhereIndexOrDeviceIsNotStable) {
+  const file_identity archive{true, 10, 500, 330000, 1700000000123456789,
+                              1700000000123456789};
+  file_identity other = archive;
+  EXPECT_TRUE(is_archive(archive, other));
+  other.index = 501;  // another spelling on FAT through FUSE
+  EXPECT_TRUE(is_archive(archive, other));
+  other.modified += 1;  // a different file of the same size
+  EXPECT_FALSE(is_archive(archive, other));
+  other = archive;
+  other.device = 11;  // the same file through an overlay's merged view
+  EXPECT_TRUE(is_archive(archive, other));
+  other.index = 501;  // nothing in common but size and times
+  EXPECT_FALSE(is_archive(archive, other));
+  other = archive;
+  other.known = false;
+  EXPECT_FALSE(is_archive(archive, other));
+}

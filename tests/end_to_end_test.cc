@@ -246,6 +246,48 @@ TEST_F(EndToEnd, ArchiveIsNeverOverwritten) {
   }
 }
 
+// A FAT stick mounted through FUSE, as many systems mount them: the file
+// system ignores case, but gives each spelling of a name its own inode.
+TEST_F(EndToEnd, ArchiveOnAFuseFatStickIsNeverReplaced) {
+  if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
+      std::system("command -v mkfs.fat fusefat fusermount >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root, /dev/fuse, mkfs.fat (dosfstools) and fusefat";
+  }
+  std::string image = dir + "/stick.img", stick = dir + "/stick";
+  fs::create_directory(stick);
+  ASSERT_EQ(std::system(("truncate -s 40M " + image + " && mkfs.fat -F 32 " +
+                         image + " >/dev/null && fusefat -o rw+ " + image +
+                         " " + stick + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  struct unmount {
+    std::string at;
+    ~unmount() { std::system(("fusermount -u " + at).c_str()); }
+  } mounted{stick};
+  fs::create_directory(stick + "/GAMES");
+  std::string data(330000, 't');
+  struct spelling {
+    std::string folder, archive_arg, archive_path, entry_name;
+  };
+  for (const spelling& s : std::vector<spelling>{
+           {"", "T.MDT", "T.MDT", "t.mdt"},
+           {"/games", "../GAMES/G.MDT", "GAMES/G.MDT", "G.MDT"}}) {
+    std::string archive = pack_entry("X1.TXT", "x1") +
+                          pack_entry(s.entry_name, data) +
+                          pack_entry("Y0.BIN", "y0");
+    ASSERT_TRUE(write_file(stick + "/" + s.archive_path, archive));
+    run_result r = run_program(extractor_binary(), {"extractor", s.archive_arg},
+                               stick + s.folder);
+    EXPECT_EQ(r.status, 1) << s.archive_arg;
+    EXPECT_EQ(r.err, open_failure) << s.archive_arg;
+    EXPECT_EQ(r.out.substr(0, 6), "X1.TXT");
+    EXPECT_EQ(r.out.find("Y0.BIN"), std::string::npos);
+    std::string after;
+    EXPECT_TRUE(read_file(stick + "/" + s.archive_path, &after));
+    EXPECT_TRUE(after == archive) << s.archive_arg << " was changed";
+  }
+}
+
 // Things already in the folder, planted by somebody else.
 TEST_F(EndToEnd, PlantedLinksAreNeverFollowed) {
   std::string outside = make_temp_dir();
