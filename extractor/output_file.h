@@ -30,8 +30,11 @@
 // On POSIX every step is made relative to the current folder's descriptor,
 // opened once per run, and to descriptors of the directories under it,
 // with O_NOFOLLOW, so that a folder changed while the program runs cannot
-// redirect a write. On Windows a file is replaced by deleting it through a
-// handle (which fails for a read-only file or one open elsewhere without
+// redirect a write. The check of what stands at a name and its removal are
+// two system calls in a row: someone who may rename names in the folder can
+// swap another object in between, and that one name is then removed (never
+// contents reachable by another name). On Windows a file is replaced by
+// deleting it through a handle (which fails for a read-only file or one open elsewhere without
 // delete sharing: the name is then refused) and creating the new one with
 // CREATE_NEW; the handle must lead to the name itself, not to a file
 // elsewhere (Wine follows the host's symbolic links, so there a link at
