@@ -32,8 +32,6 @@ TEST(WindowsNameIsRefused, RootsDrivesStreamsParentsAndDevices) {
   }
 }
 
-}  // namespace
-
 TEST(IsArchive, SameFileWhereIndexOrDeviceIsNotStable) {
   const file_identity archive{true, 10, 500, 330000, 1700000000123456789,
                               1700000000123456789};
@@ -52,3 +50,5 @@ TEST(IsArchive, SameFileWhereIndexOrDeviceIsNotStable) {
   other.known = false;
   EXPECT_FALSE(is_archive(archive, other));
 }
+
+}  // namespace

@@ -1,0 +1,130 @@
+// Opening an entry's output file on POSIX systems: every step relative to
+// a directory descriptor, none following a symbolic link.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "extractor/output_file.h"
+
+namespace {
+
+// Directories are only searched: O_PATH where there is one, so a folder
+// that may be written but not read works.
+#if defined(O_PATH)
+constexpr int search_flag = O_PATH;
+#elif defined(O_SEARCH)
+constexpr int search_flag = O_SEARCH;
+#else
+constexpr int search_flag = O_RDONLY;
+#endif
+constexpr int directory_flags =
+    search_flag | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int file_flags =
+    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+constexpr mode_t new_file_mode = 0666;  // less the umask, as fopen gives
+
+file_identity identity_of(const struct stat& st) {
+  file_identity identity;
+  identity.known = true;
+  identity.device = static_cast<uint64_t>(st.st_dev);
+  identity.index = static_cast<uint64_t>(st.st_ino);
+  identity.size = static_cast<int64_t>(st.st_size);
+  identity.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                      st.st_mtim.tv_nsec;
+  identity.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 +
+                     st.st_ctim.tv_nsec;
+  return identity;
+}
+
+// Creates `leaf` in `dir` as a new file, removing a symbolic link or a
+// regular file (not the archive) that has the name; -1 when refused.
+//
+// Nothing but the comparisons runs between the check of what stands at
+// the name and its removal, but no system call removes a name only if it
+// still leads to what was checked: someone who may rename names in the
+// folder can exchange the name for another object (a FIFO, another name
+// of the archive) in that instant, and that one name is then removed.
+// Contents reachable by another name are never touched, and nothing is
+// written anywhere but into the new file.
+int create_leaf(int dir, const char* leaf, const file_identity& archive) {
+  for (int attempt = 0; attempt < replace_tries; ++attempt) {
+    int fd = openat(dir, leaf, file_flags, new_file_mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    struct stat st;
+    if (fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // gone meanwhile
+      return -1;
+    }
+    bool replaceable =
+        S_ISLNK(st.st_mode) ||
+        (S_ISREG(st.st_mode) && !is_archive(archive, identity_of(st)));
+    if (!replaceable) return -1;
+    if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return -1;
+  }
+  return -1;
+}
+
+// Walks the directory part of `name` from `folder` without following any
+// symbolic link. Returns the last directory's descriptor (`folder` itself
+// for a name without one, to be left open) and sets `*leaf` to the last
+// component, or returns -1.
+int open_parent(int folder, const char* name, const char** leaf) {
+  int dir = folder;
+  const char* part = name;
+  while (dir >= 0) {
+    std::size_t length = std::strcspn(part, "/");
+    if (part[length] == '\0') {
+      if (length == 0) break;  // "" or "DIR/"
+      *leaf = part;
+      return dir;
+    }
+    char component[64];
+    if (length >= sizeof component) break;
+    std::memcpy(component, part, length);
+    component[length] = '\0';
+    part += length + 1;
+    if (length == 0 || std::strcmp(component, ".") == 0) continue;
+    int next = openat(dir, component, directory_flags);
+    if (dir != folder) close(dir);
+    dir = next;
+  }
+  if (dir >= 0 && dir != folder) close(dir);
+  return -1;
+}
+
+file_identity identity_of_descriptor(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return file_identity{};
+  return identity_of(st);
+}
+
+}  // namespace
+
+void close_output_folder(output_folder* folder) {
+  if (folder->descriptor >= 0) close(folder->descriptor);
+  folder->descriptor = -1;
+}
+
+std::FILE* open_output_file(output_folder* folder, const char* name) {
+  if (name_is_unsafe(name)) return nullptr;
+  if (folder->descriptor < 0) {
+    folder->descriptor = open(".", directory_flags);
+    if (folder->descriptor < 0) return nullptr;
+  }
+  const char* leaf = nullptr;
+  int dir = open_parent(folder->descriptor, name, &leaf);
+  if (dir < 0) return nullptr;
+  int fd = create_leaf(dir, leaf, folder->archive);
+  if (dir != folder->descriptor) close(dir);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+output_folder output_folder_for(int archive_fd) {
+  return output_folder{identity_of_descriptor(archive_fd), -1, nullptr};
+}
