@@ -19,6 +19,12 @@ bool same_letters(const wchar_t* a, std::size_t length, const char* upper) {
   return true;
 }
 
+// A digit that makes COMn and LPTn a device: 0-9, and the superscripts
+// one, two and three, which Windows reserves as well.
+bool is_port_digit(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;
+}
+
 // A Windows device name: the part before the first dot, less trailing
 // spaces, is CON, PRN, AUX, NUL, COMn, LPTn, CONIN$ or CONOUT$.
 bool is_device_name(const wchar_t* part, std::size_t length) {
@@ -28,7 +34,7 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (same_letters(part, base, device)) return true;
   }
-  if (base == 4 && part[3] >= L'0' && part[3] <= L'9') {
+  if (base == 4 && is_port_digit(part[3])) {
     return same_letters(part, 3, "COM") || same_letters(part, 3, "LPT");
   }
   return false;

@@ -65,8 +65,9 @@ bool name_is_unsafe(const char* name);
 // True for a name Windows must refuse ('/' and '\' separate): absolute,
 // drive or root names, ".." components and components that Windows would
 // trim to nothing or to "..", names holding ':' (alternate data streams),
-// and device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$;
-// any case, extension, trailing dots or spaces) in any component.
+// and device names (CON, PRN, AUX, NUL, COM0-9 and LPT0-9, with the
+// superscript digits 1-3 too, CONIN$, CONOUT$; any case, extension,
+// trailing dots or spaces) in any component.
 bool windows_name_is_refused(const wchar_t* name);
 
 #endif

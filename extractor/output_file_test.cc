@@ -21,13 +21,14 @@ TEST(WindowsNameIsRefused, RootsDrivesStreamsParentsAndDevices) {
         L"A\\..\\..\\X", L"SUB/../X", L"...", L". .", L"A\\..  \\X", L"NUL",
         L"nul", L"NUL.", L"NUL ", L"NUL.TXT", L"nul .txt", L"AUX.TXT", L"CON",
         L"PRN", L"COM0", L"COM1", L"com9.dat", L"LPT1.DAT", L"lpt0",
-        L"CONIN$", L"conout$.log", L"SUB\\NUL", L"SUB/CON.X"}) {
+        L"CONIN$", L"conout$.log", L"SUB\\NUL", L"SUB/CON.X", L"COM\u00B9",
+        L"com\u00B2.txt", L"LPT\u00B3", L"SUB\\lpt\u00B9 .x"}) {
     EXPECT_TRUE(windows_name_is_refused(name)) << name;
   }
   for (const wchar_t* name :
        {L"A.TXT", L"SUB\\A.TXT", L"./A", L".\\A", L"..A", L"A..", L".HIDDEN",
         L"NULL", L"CONSOLE.TXT", L"COM", L"COM10", L"LPT", L"XNUL", L"AUX_",
-        L"CONIN", L"\u8868.TXT", L"A.NUL"}) {
+        L"CONIN", L"\u8868.TXT", L"A.NUL", L"COM\u2074", L"LPT\u00B9\u00B9"}) {
     EXPECT_FALSE(windows_name_is_refused(name)) << name;
   }
 }
