@@ -55,8 +55,12 @@ else()
   add_custom_target(manual ALL DEPENDS ${doc_dir}/extractor.1.gz ${doc_dir}/changelog.gz)
   install(TARGETS extractor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${doc_dir}/extractor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Debian's own files go into the .deb alone, not into `cmake --install`.
   install(FILES ${doc_dir}/copyright ${doc_dir}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
   set(CPACK_GENERATOR TGZ)
 endif()
 
@@ -79,3 +83,21 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)
+
+# Checks that need no test framework: the manual has no groff warnings;
+# and, in the release build, the .deb (label package; the release workflow
+# runs it after packaging).
+find_program(GROFF_FOR_CHECK groff)
+if(GROFF_FOR_CHECK)
+  add_test(NAME manual.no_groff_warnings
+           COMMAND sh -c "out=$(${GROFF_FOR_CHECK} -man -Tutf8 -ww -z \"$1\" 2>&1); echo \"$out\"; test -z \"$out\""
+                   check ${doc_dir}/extractor.1)
+  set_tests_properties(manual.no_groff_warnings PROPERTIES LABELS doc)
+endif()
+option(EXTRACTOR_PACKAGE_CHECK "Test the .deb after packaging (release preset)" OFF)
+if(EXTRACTOR_PACKAGE_CHECK AND NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME package.deb
+           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/ci/deb.sh ${CMAKE_BINARY_DIR}
+                   ${PROJECT_SOURCE_DIR}/examples)
+  set_tests_properties(package.deb PROPERTIES LABELS package)
+endif()
