@@ -1,16 +1,32 @@
-# Installation and packages: the version, the contact and the release date
-# are set here once and reach the manual, the Debian metadata and the
-# Windows zip.
+# Installation and packages. The version comes from project(), the release
+# date from the changelog's newest entry (its one place); both reach the
+# manual, the Debian metadata and the Windows zip.
 set(EXTRACTOR_CONTACT
     "extractor developers <extractor-developers@users.noreply.example.org>"
     CACHE STRING "Maintainer of the packages: Name <address>")
-set(EXTRACTOR_RELEASE_DATE 2026-12-09)
-set(EXTRACTOR_MAN_DATE ${EXTRACTOR_RELEASE_DATE})
 
-# The changelog's newest entry must be this version.
-file(STRINGS ${PROJECT_SOURCE_DIR}/doc/changelog.in changelog_head LIMIT_COUNT 1)
+# The changelog's newest entry must be this version; its trailer line
+# (" -- NAME  Wed, 09 Dec 2026 00:00:00 +0000") gives the date.
+file(STRINGS ${PROJECT_SOURCE_DIR}/doc/changelog.in changelog_lines)
+list(GET changelog_lines 0 changelog_head)
 if(NOT changelog_head MATCHES "^extractor \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "doc/changelog.in does not start with version ${PROJECT_VERSION}")
+endif()
+foreach(line IN LISTS changelog_lines)
+  if(line MATCHES "^ -- .*  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9]+) ")
+    set(day ${CMAKE_MATCH_1})
+    set(year ${CMAKE_MATCH_3})
+    list(FIND "Jan;Feb;Mar;Apr;May;Jun;Jul;Aug;Sep;Oct;Nov;Dec" ${CMAKE_MATCH_2} month)
+    math(EXPR month "${month} + 1" OUTPUT_FORMAT DECIMAL)
+    if(month LESS 10)
+      set(month 0${month})
+    endif()
+    set(EXTRACTOR_MAN_DATE ${year}-${month}-${day})
+    break()
+  endif()
+endforeach()
+if(NOT EXTRACTOR_MAN_DATE)
+  message(FATAL_ERROR "doc/changelog.in: no date in the newest entry's trailer line")
 endif()
 
 set(doc_dir ${CMAKE_BINARY_DIR}/doc)
