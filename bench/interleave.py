@@ -3,7 +3,8 @@
 in turn, after the same preparation. A slow drift of the machine (a file
 system's free-inode search, page cache pressure) then weighs on every
 command alike, which hyperfine's one-command-after-another order does not
-give. Writes hyperfine's JSON layout (median, user and system times).
+give. Writes hyperfine's JSON layout (median, min, max, and the median
+user and system times).
 
   interleave.py --runs N --prepare 'SHELL CMD' --export-json OUT \\
       -n NAME 'PROGRAM ARGS' [-n NAME 'PROGRAM ARGS' ...]
@@ -40,6 +41,8 @@ for name, command in zip(args.names, args.commands):
     results.append({
         "command": name,
         "median": statistics.median(t[0] for t in runs),
+        "min": min(t[0] for t in runs),
+        "max": max(t[0] for t in runs),
         "user": statistics.median(t[1] for t in runs),
         "system": statistics.median(t[2] for t in runs),
         "times": [t[0] for t in runs],

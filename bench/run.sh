@@ -9,11 +9,15 @@
 #   bench/run.sh              RUNS=7 by default; PLACES="shm disk" by default;
 #                             BEFORE=/path/to/an/older/extractor adds it to
 #                             every comparison
-# Inputs (made once, in build/bench-src): about 305 MB of the machine's
-# shared libraries and texts, 192 KiB to 8 MiB each; one synthetic 256 MiB
-# run-heavy entry; 2,877 small files (256 B to 64 KiB) from the same
-# places; and the bundled 4-entry sample, for the cost of starting up.
-# System calls an entry (strace -c) for the small files close the run.
+# Inputs (made once, in build/bench-src, by bench/make_inputs from fixed
+# seeds, so the same bytes on every machine): about 305 MB of binary-like
+# files of 192 KiB to 8 MiB each; one 256 MiB run-heavy entry; 2,877
+# text-like small files (256 B to 64 KiB); and the bundled 4-entry sample,
+# for the cost of starting up. "floor" (bench/floor.c) extracts the
+# uncompressed tar with no decoding at all. Before the tmpfs sets, twice
+# the inputs' size is written to and deleted from /dev/shm so that its
+# memory is touched (TOUCH=0 skips it). System calls an entry (strace -c)
+# for the small files close the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-7}
@@ -24,33 +28,15 @@ cmake --build --preset bench >/dev/null
 extractor=$root/build/bench/extractor/extractor
 interleave=$root/bench/interleave.py
 pack=$root/build/bench/tests/pack
+floor=$root/build/bench/bench/floor
 
 src=$root/build/bench-src
 mkdir -p "$src"
 cd "$src"
-if [ ! -f files.MDT ]; then
+if [ ! -f files.MDT ] || [ ! -f smallfiles.MDT ]; then
   echo "== making inputs in $src"
-  rm -rf files synth && mkdir files synth
-  i=0; total=0
-  # Regular files only, named F00001.BIN ... (names have at most 12 bytes).
-  while IFS= read -r -d '' f; do
-    size=$(stat -c %s "$f")
-    i=$((i + 1)); total=$((total + size))
-    cp "$f" "files/$(printf 'F%05d.BIN' "$i")"
-    [ "$total" -lt 305000000 ] || break
-  done < <(find /usr/lib/x86_64-linux-gnu /usr/share -type f -size +192k \
-             -size -8M -print0 2>/dev/null | sort -z)
-  echo "$i real files, $total bytes"
-  # Zeros, then repeating patterns with short runs.
-  python3 - > synth/RUNS.BIN <<'PY'
-import sys
-half = 128 << 20
-sys.stdout.buffer.write(bytes(half))
-pattern = b"".join(bytes([i % 256]) * (i % 300 + 1) for i in range(1000))
-out = bytearray()
-while len(out) < half: out += pattern
-sys.stdout.buffer.write(bytes(out[:half]))
-PY
+  rm -rf files smallfiles synth small
+  "$root/build/bench/bench/make_inputs" .
   (cd files && "$pack" ../files.MDT *)
   tar -cf files.tar -C files .
   tar -I lz4 -cf files.tar.lz4 -C files .
@@ -59,16 +45,6 @@ PY
   tar -cf runs.tar -C synth .
   mkdir -p small && head -c 1048576 synth/RUNS.BIN > small/SMALL.BIN
   (cd small && "$pack" ../small.MDT SMALL.BIN)
-fi
-if [ ! -f smallfiles.MDT ]; then
-  rm -rf smallfiles && mkdir smallfiles
-  i=0
-  while IFS= read -r -d '' f; do
-    i=$((i + 1))
-    cp "$f" "smallfiles/$(printf 'S%05d.BIN' "$i")"
-    [ "$i" -lt 2877 ] || break
-  done < <(find /usr/lib/x86_64-linux-gnu /usr/share -type f -size +256c \
-             -size -64k -print0 2>/dev/null | sort -z)
   (cd smallfiles && "$pack" ../smallfiles.MDT *)
   tar -cf smallfiles.tar -C smallfiles .
 fi
@@ -85,11 +61,14 @@ r = json.load(open(sys.argv[1]))["results"]
 size = sum(os.path.getsize(os.path.join(d, f))
            for d, _, fs in os.walk(sys.argv[2]) for f in fs)
 tar = next(x["median"] for x in r if x["command"] == "tar -xf")
-print(f"-- {size/1e6:.1f} MB of output")
+floor = next((x["median"] for x in r if x["command"] == "floor"), None)
+print(f"-- {size/1e6:.1f} MB of output; times in ms: min / median / max")
 for x in r:
-    print(f"{x['command']:>16}: median {x['median']*1e3:.1f} ms, "
-          f"{size/1e6/x['median']:.0f} MB/s, x{x['median']/tar:.2f} of tar -xf, "
-          f"user {x['user']*1e3:.1f} ms, sys {x['system']*1e3:.1f} ms")
+    against_floor = f", x{x['median']/floor:.2f} of floor" if floor else ""
+    print(f"{x['command']:>16}: {x['min']*1e3:.1f} / {x['median']*1e3:.1f} / "
+          f"{x['max']*1e3:.1f}, {size/1e6/x['median']:.0f} MB/s, "
+          f"x{x['median']/tar:.2f} of tar -xf{against_floor}, "
+          f"user {x['user']*1e3:.1f}, sys {x['system']*1e3:.1f}")
 PY
 }
 
@@ -103,10 +82,12 @@ for place in $places; do
   cp files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT runs.tar \
     smallfiles.MDT smallfiles.tar sample.MDT sample.tar "$dir"/
   out=$dir/out
-  if [ "$place" = shm ]; then
+  if [ "$place" = shm ] && [ "${TOUCH:-1}" != 0 ]; then
     # Touch the memory first: a never-used tmpfs page costs every tool
-    # system time on first use, and swings the timings widely.
-    dd if=/dev/zero of=/dev/shm/extractor-touch bs=1M count=12000 status=none
+    # system time on first use, and swings the timings widely. Twice the
+    # inputs: a copy stands there, and every tool's output in turn.
+    touch_mb=$(( $(du -sm "$dir" | cut -f1) * 2 ))
+    dd if=/dev/zero of=/dev/shm/extractor-touch bs=1M count=$touch_mb status=none
     rm /dev/shm/extractor-touch
   fi
   prep="rm -rf $out && mkdir $out && sync"
@@ -130,6 +111,7 @@ for place in $places; do
       tools+=(-n before "$(inside "$BEFORE" "$dir/$archive" '>/dev/null')")
     fi
     tools+=(-n "tar -xf" "$(inside tar -xf "$dir/$tar")")
+    tools+=(-n floor "$(inside "$floor" "$dir/$tar")")
     while [ $# -gt 0 ]; do tools+=(-n "$1" "$(inside "$2")"); shift 2; done
     echo "== $place: $title ($n runs each, $dir)"
     "$interleave" --runs "$n" --prepare "$prep" --export-json "$dir/set.json" \
