@@ -76,6 +76,12 @@ fast_loop_fn built_in_loop(decode_path path) {
     case decode_path_avx2:
       return __builtin_cpu_supports("avx2") ? fast_loop_avx2 : nullptr;
 #endif
+#if defined(DECODE_HAVE_AVX512)
+    case decode_path_avx512:
+      return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")
+                 ? fast_loop_avx512
+                 : nullptr;
+#endif
 #endif
     default:
       return nullptr;
@@ -85,7 +91,7 @@ fast_loop_fn built_in_loop(decode_path path) {
 fast_loop_fn fast_loop_for(decode_path path) {
   if (path != decode_path_best) return built_in_loop(path);
   for (decode_path widest :
-       {decode_path_avx2, decode_path_sse2, decode_path_portable}) {
+       {decode_path_avx512, decode_path_avx2, decode_path_sse2, decode_path_portable}) {
     if (fast_loop_fn loop = built_in_loop(widest)) return loop;
   }
   return nullptr;

@@ -40,6 +40,7 @@ enum decode_path {
   decode_path_portable,
   decode_path_sse2,
   decode_path_avx2,
+  decode_path_avx512,  // AVX-512 BW and VL
 };
 
 // True when `path` is built in and this processor can run it.

@@ -116,6 +116,7 @@ void decode_with(benchmark::State& state, decode_path path) {
 
 void best(benchmark::State& s) { decode_with(s, decode_path_best); }
 void avx2(benchmark::State& s) { decode_with(s, decode_path_avx2); }
+void avx512(benchmark::State& s) { decode_with(s, decode_path_avx512); }
 void sse2(benchmark::State& s) { decode_with(s, decode_path_sse2); }
 void portable(benchmark::State& s) { decode_with(s, decode_path_portable); }
 void exact(benchmark::State& s) { decode_with(s, decode_path_exact); }
@@ -144,6 +145,7 @@ void reference(benchmark::State& state) {
   BENCHMARK(f)->DenseRange(0, 4)->ArgName("data")->Unit(benchmark::kMillisecond)
 DECODE_BENCHMARK(best);
 DECODE_BENCHMARK(avx2);
+DECODE_BENCHMARK(avx512);
 DECODE_BENCHMARK(sse2);
 DECODE_BENCHMARK(portable);
 DECODE_BENCHMARK(exact);

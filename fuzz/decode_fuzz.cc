@@ -115,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const decode_path paths[] = {decode_path_best, decode_path_exact,
                                decode_path_portable, decode_path_sse2,
-                               decode_path_avx2};
-  decode_path path = paths[(mode & 0x0F) % 5];
+                               decode_path_avx2, decode_path_avx512};
+  decode_path path = paths[(mode & 0x0F) % (sizeof paths / sizeof paths[0])];
   if (!decode_path_available(path)) path = decode_path_portable;
   bool pipe_it = (mode & 0x20) != 0 && packed.size() < 60000;
 
