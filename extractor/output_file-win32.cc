@@ -76,16 +76,30 @@ bool final_path(HANDLE handle, wchar_t* path, DWORD room) {
   return true;
 }
 
+constexpr DWORD path_room = 1024;
+
+// A directory of the walk, held open, and its final path once asked for:
+// each is worked out once, however many names below it are checked.
+struct directory {
+  HANDLE handle;
+  bool path_known;
+  wchar_t path[path_room];
+};
+
+bool path_of(directory* dir) {
+  if (!dir->path_known) dir->path_known = final_path(dir->handle, dir->path, path_room);
+  return dir->path_known;
+}
+
 // True when `handle` was opened as `component` of `parent` itself, not as
-// something a link there leads to: its final path is the parent's plus
-// the component. Where the reparse attribute does not show (Wine, which
-// follows the host's symbolic links even when asked to open the link),
-// this is what tells.
-bool is_child(HANDLE parent, HANDLE handle, const wchar_t* component) {
-  wchar_t parent_path[1024], path[1024];
-  if (!final_path(parent, parent_path, 1024) || !final_path(handle, path, 1024)) {
-    return false;
-  }
+// something a link there leads to: its final path, left in `path`
+// (path_room characters), is the parent's plus the component. Where the
+// reparse attribute does not show (Wine, which follows the host's
+// symbolic links even when asked to open the link), this is what tells.
+bool is_child(directory* parent, HANDLE handle, const wchar_t* component,
+              wchar_t* path) {
+  if (!path_of(parent) || !final_path(handle, path, path_room)) return false;
+  const wchar_t* parent_path = parent->path;
   std::size_t d = std::wcslen(parent_path);
   if (d > 0 && parent_path[d - 1] == L'\\') --d;  // a drive's root, "C:\"
   return CompareStringOrdinal(path, static_cast<int>(d), parent_path,
@@ -128,30 +142,32 @@ HANDLE open_relative(HANDLE root, const wchar_t* component, ACCESS_MASK access,
   return *status >= 0 ? handle : INVALID_HANDLE_VALUE;
 }
 
-// Opens the directory `component` under `parent`, refusing a reparse
-// point and anything a link there leads to.
-HANDLE open_directory(HANDLE parent, const wchar_t* component) {
+// Opens the directory `component` under `parent` as `child`, refusing a
+// reparse point and anything a link there leads to.
+bool open_directory(directory* parent, const wchar_t* component, directory* child) {
   NTSTATUS status;
   HANDLE dir = open_relative(
-      parent, component, FILE_TRAVERSE | FILE_READ_ATTRIBUTES, 0, share_all,
+      parent->handle, component, FILE_TRAVERSE | FILE_READ_ATTRIBUTES, 0, share_all,
       FILE_OPEN,
       FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT,
       &status);
-  if (dir == INVALID_HANDLE_VALUE) return dir;
-  if (is_reparse_point(dir) || !is_child(parent, dir, component)) {
+  if (dir == INVALID_HANDLE_VALUE) return false;
+  if (is_reparse_point(dir) || !is_child(parent, dir, component, child->path)) {
     CloseHandle(dir);
-    return INVALID_HANDLE_VALUE;
+    return false;
   }
-  return dir;
+  child->handle = dir;
+  child->path_known = true;
+  return true;
 }
 
 // Removes what stands at `leaf` in `dir` through a handle, so that what is
 // checked is what is deleted: only a disk file other than the archive, at
 // the name itself. A symbolic link is opened and removed itself, never its
 // target. True when it is gone (or was gone already).
-bool remove_existing(HANDLE dir, const wchar_t* leaf, const file_identity& archive) {
+bool remove_existing(directory* dir, const wchar_t* leaf, const file_identity& archive) {
   NTSTATUS status;
-  HANDLE handle = open_relative(dir, leaf, DELETE | FILE_READ_ATTRIBUTES, 0,
+  HANDLE handle = open_relative(dir->handle, leaf, DELETE | FILE_READ_ATTRIBUTES, 0,
                                 share_all, FILE_OPEN,
                                 FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT,
                                 &status);
@@ -161,9 +177,10 @@ bool remove_existing(HANDLE dir, const wchar_t* leaf, const file_identity& archi
   file_identity identity{};
   FILE_DISPOSITION_INFO dispose{};
   dispose.DeleteFile = TRUE;
+  wchar_t path[path_room];
   bool removed = GetFileType(handle) == FILE_TYPE_DISK &&
                  identity_of_handle(handle, &identity) &&
-                 !is_archive(archive, identity) && is_child(dir, handle, leaf) &&
+                 !is_archive(archive, identity) && is_child(dir, handle, leaf, path) &&
                  SetFileInformationByHandle(handle, FileDispositionInfo,
                                             &dispose, sizeof dispose);
   CloseHandle(handle);
@@ -172,10 +189,10 @@ bool remove_existing(HANDLE dir, const wchar_t* leaf, const file_identity& archi
 
 // Creates `leaf` in `dir` as a new file, replacing a disk file or a link
 // that has the name; INVALID_HANDLE_VALUE when refused.
-HANDLE create_leaf(HANDLE dir, const wchar_t* leaf, const file_identity& archive) {
+HANDLE create_leaf(directory* dir, const wchar_t* leaf, const file_identity& archive) {
   for (int attempt = 0; attempt < replace_tries; ++attempt) {
     NTSTATUS status;
-    HANDLE handle = open_relative(dir, leaf, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+    HANDLE handle = open_relative(dir->handle, leaf, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                                   FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ,
                                   FILE_CREATE, FILE_NON_DIRECTORY_FILE, &status);
     if (handle != INVALID_HANDLE_VALUE) return handle;
@@ -213,10 +230,13 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
     folder->handle = here;
   }
   HANDLE root = static_cast<HANDLE>(folder->handle);
-  HANDLE dir = root;
+  directory walked[2];  // the directory reached, and the next one
+  directory* dir = &walked[0];
+  dir->handle = root;
+  dir->path_known = false;
   wchar_t* part = wide;
   HANDLE file = INVALID_HANDLE_VALUE;
-  while (dir != INVALID_HANDLE_VALUE) {
+  for (;;) {
     wchar_t* end = part;
     while (*end != L'\0' && !is_separator(*end)) ++end;
     bool last = *end == L'\0';
@@ -228,13 +248,15 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
       break;
     }
     if (*part != L'\0') {  // "SUB//A.TXT" and "./A.TXT" ("." trims to "")
-      HANDLE next = open_directory(dir, part);
-      if (dir != root) CloseHandle(dir);
+      directory* next = dir == &walked[0] ? &walked[1] : &walked[0];
+      bool opened = open_directory(dir, part, next);
+      if (dir->handle != root) CloseHandle(dir->handle);
+      if (!opened) return nullptr;
       dir = next;
     }
     part = end + 1;
   }
-  if (dir != root && dir != INVALID_HANDLE_VALUE) CloseHandle(dir);
+  if (dir->handle != root) CloseHandle(dir->handle);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   int fd = -1;
   if (GetFileType(file) == FILE_TYPE_DISK) {
