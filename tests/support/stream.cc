@@ -1,13 +1,16 @@
 #include "tests/support/stream.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 std::FILE* stream_of(const std::string& bytes) {
   std::FILE* f = std::tmpfile();
   if (f == nullptr) return nullptr;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+      std::fflush(f) != 0) {
+    std::fclose(f);
+    return nullptr;
+  }
   std::rewind(f);
   return f;
 }
@@ -22,16 +25,10 @@ std::string contents_of(std::FILE* f) {
 }
 
 int file_holding(const std::string& bytes) {
-  char path[] = "/tmp/extractor-test-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return -1;
-  unlink(path);
-  if (write(fd, bytes.data(), bytes.size()) !=
-          static_cast<ssize_t>(bytes.size()) ||
-      lseek(fd, 0, SEEK_SET) != 0) {
-    close(fd);
-    return -1;
-  }
+  std::FILE* f = stream_of(bytes);
+  if (f == nullptr) return -1;
+  int fd = dup(fileno(f));  // shares the offset: the file's start
+  std::fclose(f);
   return fd;
 }
 
