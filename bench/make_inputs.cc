@@ -9,15 +9,9 @@
 #include <string>
 
 #include "bench/generate.h"
+#include "tests/support/packer.h"
 
 namespace {
-
-bool write_file(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
 
 std::string numbered(const std::string& dir, char letter, unsigned i) {
   char name[32];
