@@ -1,116 +1,156 @@
 #include "archive/archive_reader.h"
 
+#include <cassert>
 #include <cstring>
-
-#include "archive/file_io.h"
 
 namespace {
 
-// The archive offset the descriptor stands at: just after the buffer's
-// last byte.
-int64_t descriptor_offset(const archive_reader* r) {
-  return r->base + static_cast<int64_t>(r->end);
+constexpr std::size_t buffer_size = sizeof(archive_reader::bytes);
+
+bool is_regular(const archive_reader* reader) {
+  return reader->at_start.known && reader->at_start.kind == file_regular;
+}
+
+bool same_time(file_time a, file_time b) {
+  return a.seconds == b.seconds && a.nanoseconds == b.nanoseconds;
+}
+
+// The archive offset the descriptor stands at: just after the last byte
+// held.
+int64_t descriptor_offset(const archive_reader* reader) {
+  return reader->base + static_cast<int64_t>(reader->end);
 }
 
 // Empties the buffer, which then starts at `offset`.
-void empty_at(archive_reader* r, int64_t offset) {
-  r->base = offset - 1;
-  r->pos = r->end = 1;
+void empty_at(archive_reader* reader, int64_t offset) {
+  reader->base = offset - 1;
+  reader->pos = reader->end = 1;
 }
 
 // One read into the buffer's free room. False at the end of the file or
 // on a failure, with at_end or failed set.
-bool read_once(archive_reader* r) {
-  std::size_t want = reader_capacity + 1 - r->end;
-  if (r->max_read != 0 && want > r->max_read) want = r->max_read;
-  int64_t n = read_some(r->fd, r->bytes + r->end, want);
-  if (n < 0) {
-    r->failed = true;
-    return false;
-  }
-  if (n == 0) {
-    // A regular file that ends before the size it had when opened has lost
-    // data under us (truncated, removed, a damaged file system): a failure,
-    // never the archive's end.
-    if (r->size >= 0 && descriptor_offset(r) < r->size) {
-      r->failed = true;
-    } else {
-      r->at_end = true;
+bool read_once(archive_reader* reader) {
+  std::size_t room = buffer_size - reader->end;
+  if (reader->max_read != 0 && room > reader->max_read) room = reader->max_read;
+  int64_t n = read_some(reader->fd, reader->bytes + reader->end, room);
+  if (n > 0) {
+    reader->end += static_cast<std::size_t>(n);
+    if (!reader_unchanged(reader)) {
+      reader->failed = true;
+      return false;
     }
-    return false;
+    return true;
   }
-  r->end += static_cast<std::size_t>(n);
-  return true;
+  // A regular file that ends before the size it had at the start has lost
+  // data under the reader (truncated, removed, a damaged file system): a
+  // failure, never the archive's end.
+  if (n < 0 || (is_regular(reader) && descriptor_offset(reader) < reader->at_start.size)) {
+    reader->failed = true;
+  } else {
+    reader->at_end = true;
+  }
+  return false;
+}
+
+// Moves the bytes still wanted to the buffer's start: those ahead, and on
+// a pipe those from the mark on while it lies at most reader_capacity
+// behind the position. A file goes back by seeking instead.
+void make_room(archive_reader* reader) {
+  std::size_t from = reader->pos;
+  if (reader->keep >= 0 && !reader->seekable) {
+    int64_t mark = reader->keep - reader->base;
+    if (mark < static_cast<int64_t>(reader->pos)) {
+      if (reader->pos - static_cast<std::size_t>(mark) <= reader_capacity) {
+        from = static_cast<std::size_t>(mark);
+      } else {
+        reader->keep = -1;  // too far behind: the pipe can no longer go back there
+      }
+    }
+  }
+  if (from <= 1) return;
+  std::size_t shift = from - 1;
+  std::memmove(reader->bytes + 1, reader->bytes + from, reader->end - from);
+  reader->base += static_cast<int64_t>(shift);
+  reader->pos -= shift;
+  reader->end -= shift;
 }
 
 }  // namespace
 
-void reader_open(archive_reader* r, int fd) {
-  r->fd = fd;
-  r->seekable = can_seek(fd);
-  r->size = regular_file_size(fd);
-  r->max_read = 0;
-  r->at_end = false;
-  r->failed = false;
-  r->bytes[0] = 0;
-  empty_at(r, 0);
+void reader_init(archive_reader* reader, int fd) {
+  reader->fd = fd;
+  reader->seekable = can_seek(fd);
+  reader->at_start = state_of(fd);
+  reader->max_read = 0;
+  reader->keep = -1;
+  reader->at_end = false;
+  reader->failed = false;
+  reader->bytes[0] = 0;
+  empty_at(reader, 0);
 }
 
-bool reader_fill(archive_reader* r, std::size_t need) {
-  if (need > reader_capacity) need = reader_capacity;
-  if (r->end - r->pos >= need) return true;
-  if (r->at_end || r->failed) return false;
-  if (r->pos > 1) {
-    std::size_t shift = r->pos - 1;
-    std::memmove(r->bytes + 1, r->bytes + r->pos, r->end - r->pos);
-    r->base += static_cast<int64_t>(shift);
-    r->pos = 1;
-    r->end -= shift;
+void reader_limit_reads(archive_reader* reader, std::size_t most) { reader->max_read = most; }
+
+int64_t reader_offset(const archive_reader* reader) {
+  return reader->base + static_cast<int64_t>(reader->pos);
+}
+
+reader_status reader_ahead(archive_reader* reader, std::size_t need,
+                           const unsigned char** bytes, std::size_t* ahead) {
+  assert(need >= 1 && need <= reader_most_ahead);
+  // A file is read ahead in large pieces; a pipe only for what is needed.
+  std::size_t low = reader->seekable ? reader_most_ahead : need;
+  if (reader->end - reader->pos < low && !reader->at_end && !reader->failed) {
+    make_room(reader);
+    while (read_once(reader) && reader->end - reader->pos < need) {
+    }
   }
-  while (r->end - r->pos < need) {
-    if (!read_once(r)) return false;
-  }
-  return true;
+  *bytes = reader->bytes + reader->pos;
+  *ahead = reader->end - reader->pos;
+  if (reader->failed) return reader_failed;
+  return *ahead >= need ? reader_ok : reader_end;
 }
 
-std::size_t reader_read(archive_reader* r, unsigned char* bytes,
-                        std::size_t count) {
-  reader_fill(r, count);
-  std::size_t ahead = r->end - r->pos;
-  if (count > ahead) count = ahead;
-  std::memcpy(bytes, r->bytes + r->pos, count);
-  r->pos += count;
-  return count;
+void reader_consume(archive_reader* reader, std::size_t count) {
+  assert(count <= reader->end - reader->pos);
+  reader->pos += count;
 }
 
-reader_move reader_move_to(archive_reader* r, int64_t target, int64_t slack) {
-  if (r->failed) return move_failed;
-  int64_t first = r->base + 1;
-  int64_t last = descriptor_offset(r);
+void reader_keep_from(archive_reader* reader, int64_t offset) {
+  reader->keep = offset > reader->base ? offset : -1;
+}
+
+reader_status reader_move_to(archive_reader* reader, int64_t target) {
+  reader->keep = -1;
+  if (reader->failed) return reader_failed;
+  int64_t first = reader->base + 1;
+  int64_t last = descriptor_offset(reader);
   if (target >= first && target <= last) {
-    r->pos = static_cast<std::size_t>(target - r->base);
-    return move_done;
+    reader->pos = static_cast<std::size_t>(target - reader->base);
+    return reader_ok;
   }
-  if (r->seekable && seek_to(r->fd, target)) {
-    r->at_end = false;
-    empty_at(r, target);
-    return move_done;
+  if (reader->seekable && seek_to(reader->fd, target)) {
+    reader->at_end = false;
+    empty_at(reader, target);
+    return reader_ok;
   }
-  if (target < first) {
-    // Behind what the buffer holds, and no way back. When the end of the
-    // archive is known to lie within `slack` bytes of the offset, nothing
-    // that could be read there is lost.
-    if (r->at_end && last - target < slack) return move_past_end;
-    return r->seekable ? move_failed : move_unreachable;
+  if (target < first) return reader->seekable ? reader_failed : reader_behind;
+  // Ahead, on a pipe or where seeking failed: read forward, keeping only
+  // the piece that holds the offset.
+  while (descriptor_offset(reader) < target) {
+    empty_at(reader, descriptor_offset(reader));
+    if (!read_once(reader)) break;
   }
-  // Ahead, on a stream that cannot seek or whose seek failed: read forward,
-  // keeping only the piece that holds the offset.
-  while (descriptor_offset(r) < target) {
-    empty_at(r, descriptor_offset(r));
-    if (!read_once(r)) break;
-  }
-  if (r->failed) return move_failed;
-  int64_t reached = descriptor_offset(r);
-  r->pos = static_cast<std::size_t>((target < reached ? target : reached) - r->base);
-  return move_done;
+  if (reader->failed) return reader_failed;
+  int64_t reached = descriptor_offset(reader);
+  reader->pos = static_cast<std::size_t>((target < reached ? target : reached) - reader->base);
+  return reader_ok;
+}
+
+bool reader_unchanged(const archive_reader* reader) {
+  if (!is_regular(reader)) return true;
+  file_state now = state_of(reader->fd);
+  return now.known && now.size == reader->at_start.size &&
+         same_time(now.modified, reader->at_start.modified) &&
+         same_time(now.changed, reader->at_start.changed);
 }

@@ -1,73 +1,89 @@
-// The archive as the walk and the decoder read it: one reader owns the
-// file descriptor, its read-ahead buffer and the position, so there is one
-// answer to "where does the archive stand".
+// The archive as the walk and the decoder read it. One reader owns the
+// descriptor, its read-ahead buffer and the position; the walk and the
+// decoder use it only through the functions below: look at the bytes
+// ahead (reader_ahead), then move past some of them (reader_consume).
 //
-// Reads are large (up to the buffer's size) and made only when the bytes
-// ahead run short. Moving to an offset stays inside the buffer when it
-// can, backwards too, which is all a pipe can do; otherwise it seeks, and
-// where seeking fails or cannot be done it reads forward.
+// Read-ahead is the reader's: a file is read in large pieces whenever
+// fewer than reader_most_ahead bytes are left ahead; a pipe is read only
+// when fewer bytes are ahead than were asked for, so it is never waited on
+// for bytes that decoding may not need.
 //
-// The archive ends only where the file ends. A regular file that gives
-// end of file before the size it had when the reader was opened did not
-// end: that, like a failed read, sets `failed`.
+// Going back: the walk marks where the next header is (reader_keep_from),
+// and every byte from the mark on is kept while it lies at most
+// reader_capacity bytes behind the position, so the reader gets back to
+// the mark from a pipe too whenever reading went at most that far past it.
+//
+// A regular file must not change while it is read: one that ends before
+// the size it had at the start, or whose size, modification time or
+// change time differ after a read from what they were, fails.
 #ifndef ARCHIVE_ARCHIVE_READER_H
 #define ARCHIVE_ARCHIVE_READER_H
 
 #include <cstddef>
 #include <cstdint>
 
-constexpr std::size_t reader_capacity = 256 * 1024;
+#include "archive/file_io.h"
 
+constexpr std::size_t reader_capacity = 256 * 1024;  // bytes a read fills
+constexpr std::size_t reader_most_ahead = 4096;      // the most one look asks for
+
+enum reader_status {
+  reader_ok,
+  reader_end,     // reader_ahead: the archive ends before the bytes asked for
+  reader_behind,  // reader_move_to: the offset was dropped, and a pipe
+                  // cannot go back
+  reader_failed,  // a read failed, or the archive changed while read
+};
+
+// The reader's state, for the functions below alone.
 struct archive_reader {
   int fd;
-  bool seekable;         // the descriptor can be repositioned (not a pipe)
-  int64_t size;          // a regular file's size when opened, else -1
-  std::size_t max_read;  // most bytes one read may take (0: the buffer's room)
+  bool seekable;
+  file_state at_start;  // a regular file's state when the reader started
+  std::size_t max_read;
   // bytes[1 .. end) hold the archive from offset base + 1 on; bytes[0] is
-  // always readable, so the byte before `pos` is too.
-  std::size_t pos;  // the next byte
+  // readable, so the byte before `pos` always is.
+  int64_t base;
+  std::size_t pos;
   std::size_t end;
-  int64_t base;  // the archive offset of bytes[0]; the descriptor stands
-                 // at base + end
-  bool at_end;   // the descriptor gave end of file there
-  bool failed;          // a read failed, or the file ended before `size`
-  unsigned char bytes[reader_capacity + 1];
+  int64_t keep;  // bytes from this offset on are kept (-1: none)
+  bool at_end;   // the descriptor gave the end of the file at base + end
+  bool failed;
+  unsigned char bytes[1 + reader_capacity + reader_most_ahead];
 };
 
-// Starts reading the archive open on `fd` (at its offset 0, freshly
-// opened). The reader never closes `fd`.
-void reader_open(archive_reader* reader, int fd);
+// Starts reading the archive open on `fd`, a descriptor standing at its
+// offset 0. The reader never closes `fd`.
+void reader_init(archive_reader* reader, int fd);
+
+// For tests: no read takes more than `most` bytes (0: as many as fit).
+void reader_limit_reads(archive_reader* reader, std::size_t most);
 
 // The archive offset of the next byte.
-inline int64_t reader_offset(const archive_reader* reader) {
-  return reader->base + static_cast<int64_t>(reader->pos);
-}
+int64_t reader_offset(const archive_reader* reader);
 
-// Tries to have at least `need` bytes (at most reader_capacity) ahead of
-// `pos`, reading as much as the buffer holds; keeps every byte ahead, and
-// moves them to the buffer's start first. True when they are there; false
-// at the end of the archive or on a failure (then `failed` is set).
-bool reader_fill(archive_reader* reader, std::size_t need);
+// Looks at the bytes ahead of the position: `*bytes` points at them,
+// `*ahead` tells how many there are, and the byte before `*bytes` is
+// readable. Returns reader_ok with at least `need` (1 to
+// reader_most_ahead) of them, reader_end when the archive ends sooner, or
+// reader_failed. Only this and reader_move_to read the archive.
+reader_status reader_ahead(archive_reader* reader, std::size_t need,
+                           const unsigned char** bytes, std::size_t* ahead);
 
-// Copies up to `count` bytes (at most reader_capacity) from the position
-// into `bytes` and moves past them; returns how many, fewer only at the
-// end of the archive or on a failure.
-std::size_t reader_read(archive_reader* reader, unsigned char* bytes,
-                        std::size_t count);
+// Moves past `count` bytes, at most as many as the last look had ahead.
+void reader_consume(archive_reader* reader, std::size_t count);
 
-enum reader_move {
-  move_done,         // the reader stands at the offset (which may lie past
-                     // the end of the file; reading there gives nothing)
-  move_past_end,     // the offset lies behind the buffer, but fewer than
-                     // `slack` bytes lay from it to the end of the archive
-  move_unreachable,  // the offset lies behind the buffer and the reader
-                     // cannot go back
-  move_failed,       // reading failed
-};
+// Marks `offset` as one to come back to (see above); one mark at a time.
+void reader_keep_from(archive_reader* reader, int64_t offset);
 
-// Moves the reader to the archive offset `target`: inside the buffer, by
-// seeking, or, when seeking fails or cannot be done, by reading forward.
-reader_move reader_move_to(archive_reader* reader, int64_t target,
-                           int64_t slack);
+// Moves to the archive offset `target`, which may lie past the end of
+// the file (reading there gives nothing): inside the buffer, by seeking,
+// or, where seeking fails or cannot be done, by reading forward. Returns
+// reader_ok, reader_behind or reader_failed.
+reader_status reader_move_to(archive_reader* reader, int64_t target);
+
+// True when the archive is still what it was at the start: always for a
+// pipe; for a regular file, the same size and times.
+bool reader_unchanged(const archive_reader* reader);
 
 #endif

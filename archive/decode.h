@@ -16,38 +16,38 @@
 
 #include "archive/archive_reader.h"
 
-enum decode_status { decode_ok, decode_write_error };
+enum decode_status { decode_ok, decode_write_error, decode_read_error };
 
-// Decodes one entry from `archive`, standing at the entry's first packed
-// byte, into `output`, which it never opens or closes; its buffers are
-// fixed in size whatever the entry's. It writes at most unpacked_size
-// bytes and decodes at most packed_size tokens, which may run on into the
-// bytes after the packed data. It never moves the reader but by reading:
-// afterwards the reader stands right after the last byte decoding used.
-// At the end of the archive, or when reading fails (archive->failed, for
-// the walk to report), it stops without writing anything further; an
-// incomplete run pair writes nothing. Returns decode_write_error when a
-// byte cannot be written, decode_ok otherwise.
-decode_status decode_entry(archive_reader* archive, std::FILE* output,
+// Decodes one entry from `reader`, standing at its first packed byte, into
+// `output`, writing at most unpacked_size bytes and taking at most
+// packed_size tokens (which may run on past the packed data), in memory of
+// a fixed size whatever the entry's. It leaves the reader just after the
+// last byte it took, never writes a byte the tokens read do not give (a
+// run pair cut off by the archive's end gives none), and never opens,
+// closes or repositions either stream. Returns decode_ok, or
+// decode_write_error or decode_read_error at the first failure, after
+// which it writes nothing more.
+decode_status decode_entry(archive_reader* reader, std::FILE* output,
                            int32_t packed_size, int32_t unpacked_size);
 
 // The inner loops decode_entry can use; all give the same results.
-// decode_path_best is the fastest this processor runs; decode_path_exact
+// decode_loop_best is the fastest this processor runs; decode_loop_exact
 // takes every token one at a time, with no fast loop.
-enum decode_path {
-  decode_path_best,
-  decode_path_exact,
-  decode_path_portable,
-  decode_path_sse2,
-  decode_path_avx2,
-  decode_path_avx512,  // AVX-512 BW and VL
+enum decode_loop {
+  decode_loop_best,
+  decode_loop_exact,
+  decode_loop_portable,
+  decode_loop_sse2,
+  decode_loop_avx2,
+  decode_loop_avx512,  // AVX-512 BW and VL
 };
 
-// True when `path` is built in and this processor can run it.
-bool decode_path_available(decode_path path);
+// True when `loop` is built in and this processor can run it; always for
+// decode_loop_best, decode_loop_exact and decode_loop_portable.
+bool decode_loop_available(decode_loop loop);
 
 // decode_entry with a chosen inner loop, for tests and benchmarks.
-decode_status decode_entry_with(decode_path path, archive_reader* archive,
+decode_status decode_entry_with(decode_loop loop, archive_reader* reader,
                                 std::FILE* output, int32_t packed_size,
                                 int32_t unpacked_size);
 

@@ -1,33 +1,46 @@
 #include "archive/entry_walk.h"
 
-entry_walk walk_begin(archive_reader* archive) {
-  return entry_walk{archive, 0, false};
+namespace {
+
+// The archive has ended: normally, unless it changed meanwhile.
+walk_status walk_ended(const entry_walk* walk) {
+  return reader_unchanged(walk->reader) ? walk_end : walk_read_error;
+}
+
+}  // namespace
+
+entry_walk walk_begin(archive_reader* reader) {
+  return entry_walk{reader, 0, false};
 }
 
 walk_status walk_next(entry_walk* walk, entry_header* header) {
-  archive_reader* archive = walk->archive;
-  if (archive->failed) return walk_read_error;
-  if (walk->last) return walk_end;
-  switch (reader_move_to(archive, walk->next_offset,
-                         static_cast<int64_t>(header_size))) {
-    case move_done:
+  archive_reader* reader = walk->reader;
+  if (walk->last) return walk_ended(walk);
+  switch (reader_move_to(reader, walk->next_offset)) {
+    case reader_ok:
       break;
-    case move_past_end:
-      return walk_end;
-    case move_unreachable:
+    case reader_behind:
       return walk_unreachable;
-    case move_failed:
+    default:
       return walk_read_error;
   }
-  unsigned char bytes[header_size];
-  std::size_t got = reader_read(archive, bytes, header_size);
-  if (archive->failed) return walk_read_error;
-  if (got < header_size) return walk_end;
+  const unsigned char* bytes;
+  std::size_t ahead;
+  switch (reader_ahead(reader, header_size, &bytes, &ahead)) {
+    case reader_ok:
+      break;
+    case reader_end:
+      return walk_ended(walk);  // fewer than 32 bytes: the archive's end
+    default:
+      return walk_read_error;
+  }
   *header = parse_entry_header(bytes);
+  reader_consume(reader, header_size);
   if (header->packed_size < 0) {
     walk->last = true;
   } else {
     walk->next_offset += static_cast<int64_t>(header_size) + header->packed_size;
+    reader_keep_from(reader, walk->next_offset);
   }
   return walk_entry;
 }

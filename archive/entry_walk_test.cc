@@ -1,6 +1,7 @@
 #include "archive/entry_walk.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,30 +23,46 @@ struct walked {
 
 // Walks the archive as the extractor does, decoding every entry. Gives up
 // after 100 entries so that a walk that does not end fails the test.
-walked walk_reader(archive_reader* archive) {
+// A read failure inside an entry ends the walk as walk_read_error.
+walked walk_reader(archive_reader* reader) {
   walked w{};
-  entry_walk walk = walk_begin(archive);
+  entry_walk walk = walk_begin(reader);
   entry_header header;
   while ((w.end = walk_next(&walk, &header)) == walk_entry &&
          w.names.size() < 100) {
     std::FILE* out = std::tmpfile();
-    decode_entry(archive, out, header.packed_size, header.unpacked_size);
+    decode_status status =
+        decode_entry(reader, out, header.packed_size, header.unpacked_size);
     w.names.push_back(header.name);
     w.outputs.push_back(contents_of(out));
     std::fclose(out);
+    if (status == decode_read_error) {
+      w.end = walk_read_error;
+      break;
+    }
   }
   return w;
 }
 
 walked walk_bytes(const std::string& bytes) {
-  reader_over archive(file_holding(bytes));
-  return walk_reader(archive.get());
+  reader_over reader(file_holding(bytes));
+  return walk_reader(reader.get());
 }
 
-walked walk_pipe(const std::string& bytes) {
-  reader_over archive(pipe_holding(bytes));
-  EXPECT_GE(archive.fd, 0);
-  return walk_reader(archive.get());
+// Through a pipe, in reads of at most `piece` bytes (0: as they come).
+walked walk_pipe(const std::string& bytes, std::size_t piece = 0) {
+  reader_over reader(pipe_holding(bytes));
+  EXPECT_GE(reader.fd, 0);
+  reader_limit_reads(reader.get(), piece);
+  return walk_reader(reader.get());
+}
+
+std::string hex(const char* digits) {
+  std::string bytes;
+  for (const char* d = digits; d[0] != '\0' && d[1] != '\0'; d += 2) {
+    bytes += static_cast<char>(std::stoi(std::string(d, 2), nullptr, 16));
+  }
+  return bytes;
 }
 
 using names = std::vector<std::string>;
@@ -123,37 +140,52 @@ TEST(EntryWalk, PipeIsSkippedForwardByReading) {
   EXPECT_EQ(w.names, (names{"CUT", "NEXT"}));
   EXPECT_EQ(w.outputs, (names{"ab", "next"}));
   EXPECT_EQ(w.end, walk_end);
-  // A gap larger than the reader's buffer, from a file whose seeks fail
-  // (a pipe taken for a file): read forward, not taken for the end.
-  std::string far = header_bytes("FAR", 300000, 1) + std::string(300000, 'f') +
-                    pack_entry("NEXT", "next");
-  reader_over failing(pipe_holding(far));
-  failing->seekable = true;
-  w = walk_reader(failing.get());
-  EXPECT_EQ(w.names, (names{"FAR", "NEXT"}));
-  EXPECT_EQ(w.end, walk_end);
 }
 
 TEST(EntryWalk, PipeAndFileAgreeWhenDecodingPassesTheNextHeader) {
-  // The decoder takes bytes of the next header, or one byte past the
-  // archive's end: a pipe goes back within what it holds, as a file does.
+  // The decoder takes bytes of the next header or beyond: a pipe goes back
+  // to the next header, as a file does, and ends as the file does.
   std::string into_next = header_bytes("ONE", 4, 20) +
                           std::string("\x41\x41\x03\x42", 4) +
                           pack_entry("TWO", "two");
   std::string past_end = header_bytes("END", 2, 100) + "aa" + std::string(1, '\0');
-  for (const std::string& archive : {into_next, past_end}) {
-    walked file = walk_bytes(archive);
-    walked pipe = walk_pipe(archive);
-    EXPECT_EQ(file.end, walk_end);
-    EXPECT_EQ(pipe.end, walk_end);
-    EXPECT_EQ(pipe.names, file.names);
-    EXPECT_EQ(pipe.outputs, file.outputs);
-  }
-  // Decoding that passes the next header by more than the buffer holds:
-  // a pipe cannot go back, and says so rather than ending quietly.
+  // 41, nineteen pairs 41 00, 41: the last pair's count is the next
+  // header's first byte, and decoding runs on through that header.
   std::string pairs = "A";
-  for (int i = 0; i < 300000; ++i) pairs += std::string("A\0", 2);
-  std::string overrun = header_bytes("OVER", 300001, 300001) + pairs +
+  for (int i = 0; i < 19; ++i) pairs += std::string("A\0", 2);
+  std::string through = header_bytes("A", 40, 1000) + pairs + "A";
+  std::string through_next = through + header_bytes("B", 0, 0);
+  // Decoding takes 2 bytes past the next header, and fewer than 32 follow.
+  std::string short_tail = hex(
+      "000000410000000000000000000000000500000064000000000000000000000041410042420043");
+  // Ten bytes past the next header, which lies within 32 bytes of the end.
+  std::string near_end = header_bytes("N", 13, INT32_MAX) + "A";
+  for (int i = 0; i < 11; ++i) near_end += std::string("A\0", 2);
+  // The next header 10 bytes before 64 KiB, where a pipe's piece ends,
+  // and two entries after it.
+  std::string literals;
+  for (int i = 0; literals.size() < 65454 - 32; ++i) literals += static_cast<char>(i % 2 ? 'x' : 'y');
+  std::string at_piece = pack_entry("PAD", literals) + through_next +
+                         pack_entry("C", "cc") + pack_entry("D", "dd");
+  ASSERT_EQ(at_piece.find(header_bytes("B", 0, 0)), 65536u - 10);
+  for (const std::string& archive :
+       {into_next, past_end, through_next, short_tail, near_end, at_piece}) {
+    walked file = walk_bytes(archive);
+    ASSERT_EQ(file.end, walk_end);
+    for (std::size_t piece : {0u, 1u, 7u, 65536u}) {
+      walked pipe = walk_pipe(archive, piece);
+      EXPECT_EQ(pipe.end, walk_end) << archive.size() << " in pieces of " << piece;
+      EXPECT_EQ(pipe.names, file.names);
+      EXPECT_EQ(pipe.outputs, file.outputs);
+    }
+  }
+  EXPECT_EQ(walk_bytes(at_piece).names, (names{"PAD", "A", "B", "C", "D"}));
+  EXPECT_EQ(walk_bytes(short_tail).outputs, (names{"AABBC"}));
+  // Decoding that passes the next header by more than the reader keeps:
+  // a pipe cannot go back, and says so rather than ending quietly.
+  std::string many = "A";
+  for (int i = 0; i < 300000; ++i) many += std::string("A\0", 2);
+  std::string overrun = header_bytes("OVER", 300001, 300001) + many +
                         pack_entry("LAST", "last");
   walked pipe = walk_pipe(overrun);
   EXPECT_EQ(pipe.names, (names{"OVER"}));
@@ -161,9 +193,9 @@ TEST(EntryWalk, PipeAndFileAgreeWhenDecodingPassesTheNextHeader) {
   EXPECT_EQ(walk_bytes(overrun).end, walk_end);
 }
 
-TEST(EntryWalk, FileEndingBeforeItsSizeIsAFailure) {
-  // The file is cut short after the reader was opened on it, as when it is
-  // truncated or removed under a FUSE reader during the run.
+TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
+  // The file is cut short after the reader started on it: the first read
+  // finds the size changed.
   std::string literals;
   for (int i = 0; i < 400000; ++i) literals += static_cast<char>(i * 13 % 256 | 1);
   std::string archive = pack_entry("A", "first") + pack_entry("B", literals) +
@@ -171,8 +203,24 @@ TEST(EntryWalk, FileEndingBeforeItsSizeIsAFailure) {
   reader_over shrunk(file_holding(archive));
   ASSERT_EQ(ftruncate(shrunk.fd, 300000), 0);
   walked w = walk_reader(shrunk.get());
-  EXPECT_EQ(w.names, (names{"A", "B"}));
+  EXPECT_TRUE(w.names.empty());
   EXPECT_EQ(w.end, walk_read_error);
+  // Rewritten in place (the same size, other bytes and times) after the
+  // start: the next read fails.
+  reader_over rewritten(file_holding(archive));
+  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(pwrite(rewritten.fd, "Z", 1, 40), 1);
+  ASSERT_EQ(futimens(rewritten.fd, long_ago), 0);
+  EXPECT_EQ(walk_reader(rewritten.get()).end, walk_read_error);
+  // Changed after its last read: the walk's end finds it.
+  std::string small = pack_entry("S", "small") + pack_entry("T", "t");
+  reader_over late(file_holding(small));
+  entry_walk walk = walk_begin(late.get());
+  entry_header header;
+  ASSERT_EQ(walk_next(&walk, &header), walk_entry);
+  ASSERT_EQ(futimens(late.fd, long_ago), 0);
+  EXPECT_EQ(walk_next(&walk, &header), walk_entry);
+  EXPECT_EQ(walk_next(&walk, &header), walk_read_error);
   // A read that fails (a directory opened as the archive).
   reader_over directory(open("/", O_RDONLY));
   EXPECT_EQ(walk_reader(directory.get()).end, walk_read_error);

@@ -1,81 +1,55 @@
-// Small portability layer over file descriptors, for reading the archive:
-// open for reading, read, reposition to an absolute 64-bit offset, and
-// what kind of file it is. POSIX calls, or the C runtime's on Windows.
+// The few things the program asks of its platform's files, over
+// descriptors: open the archive for reading, read, reposition, and what a
+// file is (kind, identity, size and times). POSIX calls in
+// file_io-posix.cc; the C runtime's and Win32's in file_io-win32.cc.
 #ifndef ARCHIVE_FILE_IO_H
 #define ARCHIVE_FILE_IO_H
 
 #include <cstddef>
 #include <cstdint>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
+struct file_time {
+  int64_t seconds;
+  int32_t nanoseconds;  // 0 where the file system shows whole seconds only
+};
 
-#include <cerrno>
-#endif
+enum file_kind { file_other, file_regular, file_link };
 
-#if defined(_WIN32)
+// What stands behind a descriptor or a name.
+struct file_state {
+  bool known;        // false when it could not be asked for
+  file_kind kind;
+  uint64_t device;   // st_dev, or the volume serial number on Windows
+  uint64_t index;    // st_ino, or the file index on Windows
+  int64_t size;      // bytes
+  file_time modified;  // the last change of the contents
+  file_time changed;   // the last change of the contents or attributes
+};
 
-inline int open_for_reading(const char* path) {
-  return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-}
-inline void close_file(int fd) { _close(fd); }
-// Bytes read (0 at the end of the file), or -1 on an error.
-inline int64_t read_some(int fd, unsigned char* bytes, std::size_t count) {
-  if (count > (1u << 30)) count = 1u << 30;
-  return _read(fd, bytes, static_cast<unsigned>(count));
-}
-inline bool seek_to(int fd, int64_t offset) {
-  return _lseeki64(fd, offset, SEEK_SET) == offset;
-}
-// Only a disk file can be repositioned: the runtime's lseek on a pipe
-// does not fail reliably.
-inline bool can_seek(int fd) {
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  return GetFileType(handle) == FILE_TYPE_DISK && _lseeki64(fd, 0, SEEK_CUR) >= 0;
-}
-// A regular file's size, or -1 for anything else.
-inline int64_t regular_file_size(int fd) {
-  struct _stati64 st;
-  if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
+// Opens `path` for reading, not inherited by child processes; -1 when it
+// cannot be opened.
+int open_for_reading(const char* path);
+void close_file(int fd);
 
-#else
+// Reads up to `count` bytes into `bytes`, retrying when interrupted:
+// how many were read, 0 at the end of the file, -1 on an error.
+int64_t read_some(int fd, unsigned char* bytes, std::size_t count);
 
-// Offsets past 2 GiB need a 64-bit off_t: the build defines
-// _FILE_OFFSET_BITS=64, which 32-bit systems need for it.
-static_assert(sizeof(off_t) >= 8,
-              "off_t must be 64-bit: build with large-file support");
+// Repositions `fd` to the absolute offset `offset`; false when it cannot.
+bool seek_to(int fd, int64_t offset);
 
-inline int open_for_reading(const char* path) {
-  return open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-}
-inline void close_file(int fd) { close(fd); }
-inline int64_t read_some(int fd, unsigned char* bytes, std::size_t count) {
-  for (;;) {
-    ssize_t n = read(fd, bytes, count);
-    if (n >= 0 || errno != EINTR) return static_cast<int64_t>(n);
-  }
-}
-inline bool seek_to(int fd, int64_t offset) {
-  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) ==
-         static_cast<off_t>(offset);
-}
-inline bool can_seek(int fd) { return lseek(fd, 0, SEEK_CUR) >= 0; }
-inline int64_t regular_file_size(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
+// True for a descriptor that can be repositioned (a disk file, not a pipe).
+bool can_seek(int fd);
 
-#endif
+// What `fd` is; `known` false when it cannot be told.
+file_state state_of(int fd);
+
+// POSIX only: what stands at `name` in the directory open on `directory`,
+// a link itself rather than what it leads to; `known` false, with errno
+// set, when nothing can be told.
+file_state state_at(int directory, const char* name);
+
+// Windows only: what the open `handle` (a HANDLE) is.
+file_state state_of_handle(void* handle);
 
 #endif

@@ -95,9 +95,9 @@ void finish(benchmark::State& state, bench_files* files) {
   std::fclose(files->out);
 }
 
-void decode_with(benchmark::State& state, decode_path path) {
-  if (!decode_path_available(path)) {
-    state.SkipWithError("this processor cannot run this path");
+void decode_with(benchmark::State& state, decode_loop loop) {
+  if (!decode_loop_available(loop)) {
+    state.SkipWithError("this processor cannot run this loop");
     return;
   }
   bench_files files;
@@ -105,21 +105,21 @@ void decode_with(benchmark::State& state, decode_path path) {
   static archive_reader reader;
   for (auto _ : state) {
     lseek(files.fd, 0, SEEK_SET);
-    reader_open(&reader, files.fd);
+    reader_init(&reader, files.fd);
     decode_status status = decode_entry_with(
-        path, &reader, files.out, static_cast<int32_t>(files.packed.size()),
+        loop, &reader, files.out, static_cast<int32_t>(files.packed.size()),
         static_cast<int32_t>(files.data.size()));
     if (status != decode_ok) state.SkipWithError("decode failed");
   }
   finish(state, &files);
 }
 
-void best(benchmark::State& s) { decode_with(s, decode_path_best); }
-void avx2(benchmark::State& s) { decode_with(s, decode_path_avx2); }
-void avx512(benchmark::State& s) { decode_with(s, decode_path_avx512); }
-void sse2(benchmark::State& s) { decode_with(s, decode_path_sse2); }
-void portable(benchmark::State& s) { decode_with(s, decode_path_portable); }
-void exact(benchmark::State& s) { decode_with(s, decode_path_exact); }
+void best(benchmark::State& s) { decode_with(s, decode_loop_best); }
+void avx2(benchmark::State& s) { decode_with(s, decode_loop_avx2); }
+void avx512(benchmark::State& s) { decode_with(s, decode_loop_avx512); }
+void sse2(benchmark::State& s) { decode_with(s, decode_loop_sse2); }
+void portable(benchmark::State& s) { decode_with(s, decode_loop_portable); }
+void exact(benchmark::State& s) { decode_with(s, decode_loop_exact); }
 
 // The plain byte-at-a-time decoder, for comparison.
 void reference(benchmark::State& state) {

@@ -11,11 +11,8 @@
 
 namespace {
 
-// The archive's reader, with its read-ahead buffer. Output streams have
-// no buffer: the decoder gathers what it writes in a buffer of its own and
-// hands it over in large pieces, which go straight to write() instead of
-// through another copy.
-archive_reader archive_stream;
+// The archive's reader, static for the size of its buffer.
+archive_reader archive;
 
 int fail(const char* message, int status) {
   std::fflush(stdout);  // keep the listing line ahead of the message
@@ -25,8 +22,8 @@ int fail(const char* message, int status) {
 
 // Lists and extracts every entry of the open archive; returns the exit
 // status, leaving the message to the caller.
-int extract_all(archive_reader* archive, output_folder* folder) {
-  entry_walk walk = walk_begin(archive);
+int extract_all(archive_reader* reader, output_folder* folder) {
+  entry_walk walk = walk_begin(reader);
   entry_header header;
   walk_status step;
   while ((step = walk_next(&walk, &header)) == walk_entry) {
@@ -34,14 +31,17 @@ int extract_all(archive_reader* archive, output_folder* folder) {
     listing_line(header, line);
     std::fputs(line, stdout);
     std::FILE* output = open_output_file(folder, header.name);
-    if (output == nullptr) return exit_open_failure;
+    if (output == nullptr) return exit_failure;
+    // No stdio buffer: the decoder gathers its output in a buffer of its
+    // own and hands it over in large pieces, which go straight to write().
     std::setvbuf(output, nullptr, _IONBF, 0);
-    decode_status status = decode_entry(archive, output, header.packed_size,
+    decode_status status = decode_entry(reader, output, header.packed_size,
                                         header.unpacked_size);
     bool closed = std::fclose(output) == 0;
     if (status == decode_write_error || !closed) return exit_write_failure;
+    if (status == decode_read_error) return exit_failure;
   }
-  return step == walk_end ? exit_ok : exit_open_failure;
+  return step == walk_end ? exit_ok : exit_failure;
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ std::size_t listing_line(const entry_header& header, char* line) {
 int run_extractor(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, usage_format, argc > 0 && argv[0] ? argv[0] : "");
-    return exit_open_failure;
+    return exit_failure;
   }
 #ifdef SIGXFSZ
   // A file size limit then shows as a write failure, not a killed process.
@@ -75,11 +75,11 @@ int run_extractor(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   int fd = open_for_reading(argv[1]);
-  if (fd < 0) return fail(open_failure_message, exit_open_failure);
-  reader_open(&archive_stream, fd);
+  if (fd < 0) return fail(open_failure_message, exit_failure);
+  reader_init(&archive, fd);
 
   output_folder folder = output_folder_for(fd);
-  int status = extract_all(&archive_stream, &folder);
+  int status = extract_all(&archive, &folder);
   close_output_folder(&folder);
   close_file(fd);
   switch (status) {
@@ -88,6 +88,6 @@ int run_extractor(int argc, char** argv) {
     case exit_write_failure:
       return fail(write_failure_message, exit_write_failure);
     default:
-      return fail(open_failure_message, exit_open_failure);
+      return fail(open_failure_message, exit_failure);
   }
 }

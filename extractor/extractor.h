@@ -9,7 +9,10 @@
 
 // Exit statuses.
 constexpr int exit_ok = 0;
-constexpr int exit_open_failure = 1;  // also: no archive named
+// No archive named, the archive cannot be opened or read, or an entry's
+// file is refused or cannot be created.
+constexpr int exit_failure = 1;
+// An entry's file cannot be written or closed.
 constexpr int exit_write_failure = 2;
 
 // Messages on standard error. The last two are Shift_JIS bytes:

@@ -1,7 +1,6 @@
 // Opening an entry's output file on POSIX systems: every step relative to
 // a directory descriptor, none following a symbolic link.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,19 +25,6 @@ constexpr int file_flags =
     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t new_file_mode = 0666;  // less the umask, as fopen gives
 
-file_identity identity_of(const struct stat& st) {
-  file_identity identity;
-  identity.known = true;
-  identity.device = static_cast<uint64_t>(st.st_dev);
-  identity.index = static_cast<uint64_t>(st.st_ino);
-  identity.size = static_cast<int64_t>(st.st_size);
-  identity.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                      st.st_mtim.tv_nsec;
-  identity.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 +
-                     st.st_ctim.tv_nsec;
-  return identity;
-}
-
 // Creates `leaf` in `dir` as a new file, removing a symbolic link or a
 // regular file (not the archive) that has the name; -1 when refused.
 //
@@ -49,18 +35,17 @@ file_identity identity_of(const struct stat& st) {
 // of the archive) in that instant, and that one name is then removed.
 // Contents reachable by another name are never touched, and nothing is
 // written anywhere but into the new file.
-int create_leaf(int dir, const char* leaf, const file_identity& archive) {
+int create_leaf(int dir, const char* leaf, const file_state& archive) {
   for (int attempt = 0; attempt < replace_tries; ++attempt) {
     int fd = openat(dir, leaf, file_flags, new_file_mode);
     if (fd >= 0 || errno != EEXIST) return fd;
-    struct stat st;
-    if (fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    file_state there = state_at(dir, leaf);
+    if (!there.known) {
       if (errno == ENOENT) continue;  // gone meanwhile
       return -1;
     }
-    bool replaceable =
-        S_ISLNK(st.st_mode) ||
-        (S_ISREG(st.st_mode) && !is_archive(archive, identity_of(st)));
+    bool replaceable = there.kind == file_link ||
+                       (there.kind == file_regular && !is_archive(archive, there));
     if (!replaceable) return -1;
     if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return -1;
   }
@@ -95,36 +80,27 @@ int open_parent(int folder, const char* name, const char** leaf) {
   return -1;
 }
 
-file_identity identity_of_descriptor(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return file_identity{};
-  return identity_of(st);
-}
-
 }  // namespace
 
 void close_output_folder(output_folder* folder) {
-  if (folder->descriptor >= 0) close(folder->descriptor);
-  folder->descriptor = -1;
+  if (folder->handle >= 0) close(static_cast<int>(folder->handle));
+  folder->handle = -1;
 }
 
 std::FILE* open_output_file(output_folder* folder, const char* name) {
-  if (name_is_unsafe(name)) return nullptr;
-  if (folder->descriptor < 0) {
-    folder->descriptor = open(".", directory_flags);
-    if (folder->descriptor < 0) return nullptr;
+  if (posix_name_is_refused(name)) return nullptr;
+  if (folder->handle < 0) {
+    folder->handle = open(".", directory_flags);
+    if (folder->handle < 0) return nullptr;
   }
+  int here = static_cast<int>(folder->handle);
   const char* leaf = nullptr;
-  int dir = open_parent(folder->descriptor, name, &leaf);
+  int dir = open_parent(here, name, &leaf);
   if (dir < 0) return nullptr;
   int fd = create_leaf(dir, leaf, folder->archive);
-  if (dir != folder->descriptor) close(dir);
+  if (dir != here) close(dir);
   if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, "wb");
   if (stream == nullptr) close(fd);
   return stream;
-}
-
-output_folder output_folder_for(int archive_fd) {
-  return output_folder{identity_of_descriptor(archive_fd), -1, nullptr};
 }

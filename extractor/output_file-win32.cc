@@ -22,37 +22,6 @@ constexpr ULONG share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr NTSTATUS name_collision = static_cast<NTSTATUS>(0xC0000035L);
 constexpr NTSTATUS name_not_found = static_cast<NTSTATUS>(0xC0000034L);
 
-bool is_separator(wchar_t c) { return c == L'/' || c == L'\\'; }
-
-int64_t ticks(const FILETIME& time) {
-  return static_cast<int64_t>(static_cast<uint64_t>(time.dwHighDateTime) << 32 |
-                              time.dwLowDateTime);
-}
-
-bool identity_of_handle(HANDLE handle, file_identity* identity) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == INVALID_HANDLE_VALUE ||
-      !GetFileInformationByHandle(handle, &info)) {
-    return false;
-  }
-  identity->known = true;
-  identity->device = info.dwVolumeSerialNumber;
-  identity->index =
-      static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-  identity->size = static_cast<int64_t>(
-      static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
-  identity->modified = ticks(info.ftLastWriteTime);
-  identity->changed = ticks(info.ftCreationTime);
-  return true;
-}
-
-file_identity identity_of_descriptor(int fd) {
-  file_identity identity{};
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  identity_of_handle(handle, &identity);  // leaves `known` false on failure
-  return identity;
-}
-
 // The name as UTF-16: Shift_JIS when it is valid Shift_JIS, otherwise the
 // system's code page, as the narrow file API would read it.
 bool wide_name(const char* name, wchar_t* wide, int room) {
@@ -165,7 +134,7 @@ bool open_directory(directory* parent, const wchar_t* component, directory* chil
 // checked is what is deleted: only a disk file other than the archive, at
 // the name itself. A symbolic link is opened and removed itself, never its
 // target. True when it is gone (or was gone already).
-bool remove_existing(directory* dir, const wchar_t* leaf, const file_identity& archive) {
+bool remove_existing(directory* dir, const wchar_t* leaf, const file_state& archive) {
   NTSTATUS status;
   HANDLE handle = open_relative(dir->handle, leaf, DELETE | FILE_READ_ATTRIBUTES, 0,
                                 share_all, FILE_OPEN,
@@ -174,13 +143,12 @@ bool remove_existing(directory* dir, const wchar_t* leaf, const file_identity& a
   if (handle == INVALID_HANDLE_VALUE) {
     return status == name_not_found;  // gone meanwhile
   }
-  file_identity identity{};
+  file_state there = state_of_handle(handle);
   FILE_DISPOSITION_INFO dispose{};
   dispose.DeleteFile = TRUE;
   wchar_t path[path_room];
-  bool removed = GetFileType(handle) == FILE_TYPE_DISK &&
-                 identity_of_handle(handle, &identity) &&
-                 !is_archive(archive, identity) && is_child(dir, handle, leaf, path) &&
+  bool removed = there.known && there.kind != file_other &&
+                 !is_archive(archive, there) && is_child(dir, handle, leaf, path) &&
                  SetFileInformationByHandle(handle, FileDispositionInfo,
                                             &dispose, sizeof dispose);
   CloseHandle(handle);
@@ -189,7 +157,7 @@ bool remove_existing(directory* dir, const wchar_t* leaf, const file_identity& a
 
 // Creates `leaf` in `dir` as a new file, replacing a disk file or a link
 // that has the name; INVALID_HANDLE_VALUE when refused.
-HANDLE create_leaf(directory* dir, const wchar_t* leaf, const file_identity& archive) {
+HANDLE create_leaf(directory* dir, const wchar_t* leaf, const file_state& archive) {
   for (int attempt = 0; attempt < replace_tries; ++attempt) {
     NTSTATUS status;
     HANDLE handle = open_relative(dir->handle, leaf, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
@@ -212,8 +180,8 @@ void trim(wchar_t* component) {
 }  // namespace
 
 void close_output_folder(output_folder* folder) {
-  if (folder->handle != nullptr) CloseHandle(folder->handle);
-  folder->handle = nullptr;
+  if (folder->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(folder->handle));
+  folder->handle = -1;
 }
 
 std::FILE* open_output_file(output_folder* folder, const char* name) {
@@ -221,15 +189,15 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
   if (!wide_name(name, wide, 64) || windows_name_is_refused(wide)) {
     return nullptr;
   }
-  if (folder->handle == nullptr) {
+  if (folder->handle == -1) {
     // The current folder itself may be reached through a link.
     HANDLE here = CreateFileW(L".", FILE_TRAVERSE | FILE_READ_ATTRIBUTES, share_all,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                               nullptr);
     if (here == INVALID_HANDLE_VALUE) return nullptr;
-    folder->handle = here;
+    folder->handle = reinterpret_cast<intptr_t>(here);
   }
-  HANDLE root = static_cast<HANDLE>(folder->handle);
+  HANDLE root = reinterpret_cast<HANDLE>(folder->handle);
   directory walked[2];  // the directory reached, and the next one
   directory* dir = &walked[0];
   dir->handle = root;
@@ -237,8 +205,7 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
   wchar_t* part = wide;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (;;) {
-    wchar_t* end = part;
-    while (*end != L'\0' && !is_separator(*end)) ++end;
+    wchar_t* end = part + windows_part_length(part);
     bool last = *end == L'\0';
     *end = L'\0';
     trim(part);
@@ -269,8 +236,4 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
   std::FILE* stream = _fdopen(fd, "wb");
   if (stream == nullptr) _close(fd);
   return stream;
-}
-
-output_folder output_folder_for(int archive_fd) {
-  return output_folder{identity_of_descriptor(archive_fd), -1, nullptr};
 }

@@ -1,4 +1,5 @@
-// The name rules both platforms share, and the archive's identity rule.
+// The rules on names for each platform, the archive's identity rule, and
+// what both halves share.
 #include "extractor/output_file.h"
 
 #include <cstring>
@@ -6,8 +7,6 @@
 #include <initializer_list>
 
 namespace {
-
-bool is_separator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
 bool same_letters(const wchar_t* a, std::size_t length, const char* upper) {
   if (std::strlen(upper) != length) return false;
@@ -42,18 +41,23 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
 
 }  // namespace
 
-bool is_archive(const file_identity& archive, const file_identity& file) {
+bool is_archive(const file_state& archive, const file_state& file) {
   if (!archive.known || !file.known) return false;
-  bool same_device = archive.device == file.device;
-  bool same_index = archive.index == file.index;
-  if (same_device && same_index) return true;
-  bool same_state = archive.size == file.size &&
-                    archive.modified == file.modified &&
-                    archive.changed == file.changed;
-  return same_state && (same_device || same_index);
+  if (archive.device == file.device && archive.index == file.index) return true;
+  if (archive.kind != file_regular || file.kind != file_regular) return false;
+  const file_time& a = archive.modified;
+  const file_time& b = file.modified;
+  bool same_time = a.seconds == b.seconds &&
+                   (a.nanoseconds == b.nanoseconds || a.nanoseconds == 0 ||
+                    b.nanoseconds == 0);
+  return archive.size == file.size && same_time;
 }
 
-bool name_is_unsafe(const char* name) {
+output_folder output_folder_for(int archive_fd) {
+  return output_folder{state_of(archive_fd), -1};
+}
+
+bool posix_name_is_refused(const char* name) {
   if (name[0] == '/') return true;
   for (const char* part = name; *part != '\0';) {
     std::size_t length = std::strcspn(part, "/");
@@ -64,11 +68,17 @@ bool name_is_unsafe(const char* name) {
   return false;
 }
 
+std::size_t windows_part_length(const wchar_t* part) {
+  std::size_t length = 0;
+  while (part[length] != L'\0' && part[length] != L'/' && part[length] != L'\\') ++length;
+  return length;
+}
+
 bool windows_name_is_refused(const wchar_t* name) {
-  if (is_separator(name[0]) || std::wcschr(name, L':') != nullptr) return true;
+  if (windows_part_length(name) == 0 && name[0] != L'\0') return true;  // a root name
+  if (std::wcschr(name, L':') != nullptr) return true;
   for (const wchar_t* part = name; *part != L'\0';) {
-    std::size_t length = 0;
-    while (part[length] != L'\0' && !is_separator(part[length])) ++length;
+    std::size_t length = windows_part_length(part);
     // "..", and names Windows would trim to nothing or to ".." ("...",
     // ". ."); "." alone is the folder itself.
     bool dots_and_spaces = length > 0;

@@ -8,38 +8,31 @@
 // full rules, and the one window they leave, are in the man page
 // (doc/extractor.1.in, SECURITY).
 //
-// The rules on names are shared and tested on every platform
-// (output_file.cc); each platform's half opens the file
-// (output_file-posix.cc, output_file-win32.cc).
+// The rules themselves (which names each platform refuses, what is the
+// archive) are plain functions in output_file.cc, built on every platform
+// so that both platforms' rules are tested everywhere; each platform's
+// half (output_file-posix.cc, output_file-win32.cc) opens the files.
 #ifndef EXTRACTOR_OUTPUT_FILE_H
 #define EXTRACTOR_OUTPUT_FILE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-// Which file an open file or a name is, for telling whether a name is the
-// archive.
-struct file_identity {
-  bool known;
-  uint64_t device;   // st_dev, or the volume serial number on Windows
-  uint64_t index;    // st_ino, or the file index on Windows
-  int64_t size;      // bytes
-  int64_t modified;  // last modification, in nanoseconds (100 ns on Windows)
-  int64_t changed;   // last status change (creation on Windows), likewise
-};
+#include "archive/file_io.h"
 
-// True when `file` is the archive: the same device and index; or, where
-// a file system gives each spelling of a name its own index (FAT and
-// exFAT through FUSE) or a file its own device in each view (an overlay
-// mount), the same size and times, to the nanosecond, with the same
-// device or the same index. A false match only refuses an entry.
-bool is_archive(const file_identity& archive, const file_identity& file);
+// True when `file` is the archive: the same device and index; or, when
+// both are regular files, the same size and modification time (to the
+// nanosecond where both show it), whatever their device and index, which
+// some mounts number apart for one file (FAT and exFAT through FUSE, union
+// and overlay mounts). A false match only refuses an entry.
+bool is_archive(const file_state& archive, const file_state& file);
 
 // Where the entries' files go: the current folder, for the whole run.
 struct output_folder {
-  file_identity archive;  // the archive, never to be replaced
-  int descriptor;         // POSIX: the current folder, once opened; else -1
-  void* handle;           // Windows: the current folder, once opened; else null
+  file_state archive;  // the archive, never to be replaced
+  intptr_t handle;     // the current folder once opened (a descriptor, or
+                       // a Windows HANDLE), -1 until then
 };
 
 // How often a name that keeps coming back is removed before it is refused.
@@ -52,22 +45,27 @@ output_folder output_folder_for(int archive_fd);
 // Closes what `folder` holds open.
 void close_output_folder(output_folder* folder);
 
-// Creates the entry `name` in `folder` for binary writing under the rules, empty and ready to be written, or returns nullptr when the name is
-// refused or the file cannot be created. When it returns nullptr, nothing
-// that existed has been written, and a symbolic link or a regular file
-// (never the archive) of that name may have been removed.
+// Creates the entry `name` in `folder` for binary writing under the rules,
+// empty and ready to be written. Returns nullptr when the name is refused
+// or the file cannot be created; nothing that existed has then been
+// written, though a symbolic link or a regular file (never the archive) of
+// that name may have been removed.
 std::FILE* open_output_file(output_folder* folder, const char* name);
 
-// True for a name that could reach outside the folder, as POSIX reads it
-// ('/' separates): an absolute name or one with a ".." component.
-bool name_is_unsafe(const char* name);
+// True for a name the POSIX half refuses ('/' separates): an absolute name
+// or one with a ".." component.
+bool posix_name_is_refused(const char* name);
 
-// True for a name Windows must refuse ('/' and '\' separate): absolute,
-// drive or root names, ".." components and components that Windows would
-// trim to nothing or to "..", names holding ':' (alternate data streams),
-// and device names (CON, PRN, AUX, NUL, COM0-9 and LPT0-9, with the
-// superscript digits 1-3 too, CONIN$, CONOUT$; any case, extension,
-// trailing dots or spaces) in any component.
+// True for a name the Windows half refuses ('/' and '\' separate):
+// absolute, drive or root names, ".." components and components that
+// Windows would trim to nothing or to "..", names holding ':' (alternate
+// data streams), and device names (CON, PRN, AUX, NUL, COM0-9 and LPT0-9,
+// with the superscript digits 1-3 too, CONIN$, CONOUT$; any case,
+// extension, trailing dots or spaces) in any component.
 bool windows_name_is_refused(const wchar_t* name);
+
+// The length of the Windows name component at `part`: up to the next '/'
+// or '\', or the name's end.
+std::size_t windows_part_length(const wchar_t* part);
 
 #endif

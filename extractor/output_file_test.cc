@@ -4,14 +4,14 @@
 
 namespace {
 
-TEST(NameIsUnsafe, AbsoluteAndParentNamesRefused) {
+TEST(PosixNameIsRefused, AbsoluteAndParentNames) {
   for (const char* name : {"/etc/passwd", "/", "..", "../X", "A/../../X",
                            "SUB/..", "//X"}) {
-    EXPECT_TRUE(name_is_unsafe(name)) << name;
+    EXPECT_TRUE(posix_name_is_refused(name)) << name;
   }
-  for (const char* name : {"A.TXT", "SUB/A.TXT", "./A", "..A", "A..", "...",
+  for (const char* name : {"A.TXT", "SUB/A.TXT", "./A", "..A", "A..", "...", "A.", ".A", "SUB/A.",
                            ".HIDDEN", "A\\..\\..\\X", "C:X"}) {
-    EXPECT_FALSE(name_is_unsafe(name)) << name;
+    EXPECT_FALSE(posix_name_is_refused(name)) << name;
   }
 }
 
@@ -33,23 +33,37 @@ TEST(WindowsNameIsRefused, RootsDrivesStreamsParentsAndDevices) {
   }
 }
 
-TEST(IsArchive, SameFileWhereIndexOrDeviceIsNotStable) {
-  const file_identity archive{true, 10, 500, 330000, 1700000000123456789,
-                              1700000000123456789};
-  file_identity other = archive;
+TEST(IsArchive, SameFileWhateverAMountNumbersItAs) {
+  const file_time when{1700000000, 123456789};
+  const file_state archive{true, file_regular, 10, 500, 330000, when, when};
+  file_state other = archive;
   EXPECT_TRUE(is_archive(archive, other));
-  other.index = 501;  // another spelling on FAT through FUSE
+  // The same file through a union mount, or another spelling on FAT
+  // through FUSE: other numbers and change time, the same size and
+  // modification time.
+  other.device = 41;
+  other.index = 2;
+  other.changed = {1700000099, 5};
   EXPECT_TRUE(is_archive(archive, other));
-  other.modified += 1;  // a different file of the same size
+  other.modified.nanoseconds = 0;  // a file system that shows whole seconds
+  EXPECT_TRUE(is_archive(archive, other));
+  other.modified = {when.seconds, when.nanoseconds - 1};
   EXPECT_FALSE(is_archive(archive, other));
-  other = archive;
-  other.device = 11;  // the same file through an overlay's merged view
-  EXPECT_TRUE(is_archive(archive, other));
-  other.index = 501;  // nothing in common but size and times
+  other.modified = {when.seconds + 1, when.nanoseconds};
+  EXPECT_FALSE(is_archive(archive, other));
+  other.modified = when;
+  other.size = 330001;
   EXPECT_FALSE(is_archive(archive, other));
   other = archive;
   other.known = false;
   EXPECT_FALSE(is_archive(archive, other));
+  // An archive read from a FIFO has size 0 and may share its times with a
+  // new empty file; only its own device and inode are the archive.
+  const file_state fifo{true, file_other, 10, 600, 0, when, when};
+  file_state empty{true, file_regular, 10, 601, 0, when, when};
+  EXPECT_FALSE(is_archive(fifo, empty));
+  empty.kind = file_link;
+  EXPECT_FALSE(is_archive(archive, file_state{true, file_link, 10, 601, 330000, when, when}));
 }
 
 }  // namespace

@@ -74,15 +74,15 @@ outcome reference(const std::string& packed, int32_t packed_size,
   return o;
 }
 
-outcome decoded(decode_path path, const std::string& packed, bool pipe_it,
+outcome decoded(decode_loop loop, const std::string& packed, bool pipe_it,
                 std::size_t max_read, int32_t packed_size,
                 int32_t unpacked_size) {
   outcome o{};
   reader_over in(source(packed, pipe_it));
-  in->max_read = max_read;
+  reader_limit_reads(in.get(), max_read);
   memory_output out;
   check(out.stream != nullptr, "output stream");
-  o.status = decode_entry_with(path, in.get(), out.stream, packed_size,
+  o.status = decode_entry_with(loop, in.get(), out.stream, packed_size,
                                unpacked_size);
   o.consumed = reader_offset(in.get());
   o.output = out.close();
@@ -113,16 +113,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          (span * 4)) -
                     8;
   }
-  const decode_path paths[] = {decode_path_best, decode_path_exact,
-                               decode_path_portable, decode_path_sse2,
-                               decode_path_avx2, decode_path_avx512};
-  decode_path path = paths[(mode & 0x0F) % (sizeof paths / sizeof paths[0])];
-  if (!decode_path_available(path)) path = decode_path_portable;
+  const decode_loop loops[] = {decode_loop_best, decode_loop_exact,
+                               decode_loop_portable, decode_loop_sse2,
+                               decode_loop_avx2, decode_loop_avx512};
+  decode_loop loop = loops[(mode & 0x0F) % (sizeof loops / sizeof loops[0])];
+  if (!decode_loop_available(loop)) loop = decode_loop_portable;
   bool pipe_it = (mode & 0x20) != 0 && packed.size() < 60000;
 
   outcome slow = reference(packed, packed_size, unpacked_size);
   outcome fast =
-      decoded(path, packed, pipe_it, max_read, packed_size, unpacked_size);
+      decoded(loop, packed, pipe_it, max_read, packed_size, unpacked_size);
   check(fast.status == slow.status, "same status");
   check(fast.output == slow.output, "same output");
   check(fast.consumed == slow.consumed, "archive left at the same offset");

@@ -246,46 +246,96 @@ TEST_F(EndToEnd, ArchiveIsNeverOverwritten) {
   }
 }
 
-// A FAT stick mounted through FUSE, as many systems mount them: the file
-// system ignores case, but gives each spelling of a name its own inode.
-TEST_F(EndToEnd, ArchiveOnAFuseFatStickIsNeverReplaced) {
-  if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 ||
-      std::system("command -v mkfs.fat fusefat fusermount >/dev/null") != 0) {
-    GTEST_SKIP() << "needs root, /dev/fuse, mkfs.fat (dosfstools) and fusefat";
+// Mounts that number one file apart under two names, made by the test
+// itself (as root) and unmounted after it. In each, the archive is
+// extracted from a folder where its second entry names the archive itself
+// by another path: the run must refuse that entry and leave the archive
+// byte for byte.
+class OtherMounts : public EndToEnd {
+ protected:
+  // Why these mounts cannot be made here, or "" when they can.
+  static std::string missing(const std::string& tools, bool fuse) {
+    if (geteuid() != 0) return "needs root to mount";
+    if (fuse && access("/dev/fuse", R_OK | W_OK) != 0) return "needs /dev/fuse";
+    if (std::system(("command -v " + tools + " >/dev/null").c_str()) != 0) {
+      return "needs " + tools;
+    }
+    return "";
   }
-  std::string image = dir + "/stick.img", stick = dir + "/stick";
-  fs::create_directory(stick);
-  ASSERT_EQ(std::system(("truncate -s 40M " + image + " && mkfs.fat -F 32 " +
-                         image + " >/dev/null && fusefat -o rw+ " + image +
-                         " " + stick + " >/dev/null 2>&1")
-                            .c_str()),
-            0);
-  struct unmount {
-    std::string at;
-    ~unmount() { std::system(("fusermount -u " + at).c_str()); }
-  } mounted{stick};
-  fs::create_directory(stick + "/GAMES");
-  std::string data(330000, 't');
-  struct spelling {
-    std::string folder, archive_arg, archive_path, entry_name;
-  };
-  for (const spelling& s : std::vector<spelling>{
-           {"", "T.MDT", "T.MDT", "t.mdt"},
-           {"/games", "../GAMES/G.MDT", "GAMES/G.MDT", "G.MDT"}}) {
+  // Runs `command`; the mount it makes at `at` is undone when the test ends.
+  bool mount(const std::string& command, const std::string& at) {
+    fs::create_directories(at);
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) return false;
+    mounts.push_back(at);
+    return true;
+  }
+  void TearDown() override {
+    for (auto at = mounts.rbegin(); at != mounts.rend(); ++at) {
+      std::system(("fusermount3 -u " + *at + " 2>/dev/null || fusermount -u " + *at +
+                   " 2>/dev/null || umount " + *at).c_str());
+    }
+    EndToEnd::TearDown();
+  }
+  void expect_refused(const std::string& run_dir, const std::string& archive_arg,
+                      const std::string& archive_path, const std::string& entry_name) {
     std::string archive = pack_entry("X1.TXT", "x1") +
-                          pack_entry(s.entry_name, data) +
+                          pack_entry(entry_name, std::string(33000, 't')) +
                           pack_entry("Y0.BIN", "y0");
-    ASSERT_TRUE(write_file(stick + "/" + s.archive_path, archive));
-    run_result r = run_program(extractor_binary(), {"extractor", s.archive_arg},
-                               stick + s.folder);
-    EXPECT_EQ(r.status, 1) << s.archive_arg;
-    EXPECT_EQ(r.err, open_failure) << s.archive_arg;
+    ASSERT_TRUE(write_file(archive_path, archive));
+    run_result r = run_program(extractor_binary(), {"extractor", archive_arg}, run_dir);
+    EXPECT_EQ(r.status, 1) << archive_arg;
+    EXPECT_EQ(r.err, open_failure) << archive_arg;
     EXPECT_EQ(r.out.substr(0, 6), "X1.TXT");
     EXPECT_EQ(r.out.find("Y0.BIN"), std::string::npos);
     std::string after;
-    EXPECT_TRUE(read_file(stick + "/" + s.archive_path, &after));
-    EXPECT_TRUE(after == archive) << s.archive_arg << " was changed";
+    EXPECT_TRUE(read_file(archive_path, &after));
+    EXPECT_TRUE(after == archive) << archive_arg << " was changed";
   }
+  std::vector<std::string> mounts;
+};
+
+// A FAT stick mounted through FUSE, as many systems mount them: the file
+// system ignores case, but gives each spelling of a name its own inode.
+TEST_F(OtherMounts, FatThroughFuse) {
+  std::string why = missing("mkfs.fat fusefat fusermount", true);
+  if (!why.empty()) GTEST_SKIP() << why;
+  std::string image = dir + "/stick.img", stick = dir + "/stick";
+  ASSERT_EQ(std::system(("truncate -s 40M " + image + " && mkfs.fat -F 32 " + image +
+                         " >/dev/null").c_str()), 0);
+  ASSERT_TRUE(mount("fusefat -o rw+ " + image + " " + stick, stick));
+  fs::create_directory(stick + "/GAMES");
+  expect_refused(stick, "T.MDT", stick + "/T.MDT", "t.mdt");
+  expect_refused(stick + "/games", "../GAMES/G.MDT", stick + "/GAMES/G.MDT", "G.MDT");
+}
+
+// A union mount through FUSE (unionfs-fuse, default options): the branch
+// and the union show one file under other device and inode numbers.
+TEST_F(OtherMounts, UnionThroughFuse) {
+  std::string why = missing("unionfs-fuse", true);
+  if (!why.empty()) GTEST_SKIP() << why;
+  std::string branch = dir + "/branch", on = dir + "/union";
+  fs::create_directory(branch);
+  ASSERT_TRUE(mount("unionfs-fuse " + branch + "=RW " + on, on));
+  expect_refused(on, branch + "/T.MDT", branch + "/T.MDT", "T.MDT");
+  expect_refused(branch, on + "/U.MDT", branch + "/U.MDT", "U.MDT");
+}
+
+// A kernel overlay whose lower layer is another file system (a tmpfs),
+// with xino=on: the merged view numbers the lower file apart.
+TEST_F(OtherMounts, OverlayAcrossTwoFileSystems) {
+  std::string why = missing("mount umount", false);
+  if (!why.empty()) GTEST_SKIP() << why;
+  std::string lower = dir + "/lower", merged = dir + "/merged";
+  if (!mount("mount -t tmpfs tmpfs " + lower, lower)) GTEST_SKIP() << "cannot mount a tmpfs";
+  fs::create_directory(dir + "/upper");
+  fs::create_directory(dir + "/work");
+  ASSERT_TRUE(write_file(lower + "/O.MDT", ""));
+  if (!mount("mount -t overlay overlay -o lowerdir=" + lower + ",upperdir=" + dir +
+                 "/upper,workdir=" + dir + "/work,xino=on " + merged,
+             merged)) {
+    GTEST_SKIP() << "cannot mount an overlay here";
+  }
+  expect_refused(lower, merged + "/O.MDT", lower + "/O.MDT", "O.MDT");
 }
 
 // Things already in the folder, planted by somebody else.
@@ -512,25 +562,55 @@ TEST_F(EndToEnd, ArchiveOnAPipe) {
   EXPECT_EQ(file("LAST"), "last");
 
   // Entries whose decoder reads past the next header's offset, into the
-  // next header or one byte past the archive's end: a pipe goes back
-  // within what it has read, and agrees with a file.
-  std::string into_next = header_bytes("ONE", 4, 20) +
-                          std::string("\x41\x41\x03\x42", 4) +
-                          pack_entry("TWO", "two");
-  std::string past_end = header_bytes("END", 2, 100) + std::string("aa\0", 3);
-  for (const std::string& passing : {into_next, past_end}) {
-    std::string first = passing == into_next ? "ONE" : "END";
-    ASSERT_TRUE(write_file(dir + "/SRC", passing));
-    run_result piped = run_program("/bin/sh", {"sh", "-c", feed}, dir);
-    std::string piped_first = file(first);
-    run_result from_file = extract(passing);
-    EXPECT_EQ(piped.status, 0) << first;
-    EXPECT_EQ(piped.err, "") << first;
-    EXPECT_EQ(piped.out, from_file.out);
+  // next header, through it, or past the archive's end, from a FIFO whose
+  // writer pauses before the last byte: the reader goes back to the next
+  // header, and the run ends as it does from a file.
+  ASSERT_EQ(mkfifo((dir + "/FIFO").c_str(), 0600), 0);
+  std::string pieces = "(head -c -1 SRC; sleep 0.2; tail -c 1 SRC) > FIFO & exec " +
+                       extractor_binary() + " FIFO";
+  std::string pairs = "A";
+  for (int i = 0; i < 19; ++i) pairs += std::string("A\0", 2);
+  std::string through = header_bytes("A", 40, 1000) + pairs + "A" + header_bytes("B", 0, 0);
+  std::string pad;
+  while (pad.size() < 65454 - 32) pad += pad.size() % 2 ? "x" : "y";
+  struct passing {
+    std::string archive;
+    std::vector<std::string> names;
+  };
+  for (const passing& c : std::vector<passing>{
+           {header_bytes("ONE", 4, 20) + std::string("\x41\x41\x03\x42", 4) +
+                pack_entry("TWO", "two"), {"ONE", "TWO"}},
+           {header_bytes("END", 2, 100) + std::string("aa\0", 3), {"END"}},
+           {through, {"A", "B"}},
+           {header_bytes("C", 5, 100) + "AA" + std::string(1, '\0') + "BB" +
+                std::string(1, '\0') + "C", {"C"}},
+           {pack_entry("PAD", pad) + through + pack_entry("D", "d") + pack_entry("E", "e"),
+            {"PAD", "A", "B", "D", "E"}}}) {
+    ASSERT_TRUE(write_file(dir + "/SRC", c.archive));
+    run_result piped = run_program("/bin/sh", {"sh", "-c", pieces}, dir);
+    std::vector<std::string> piped_files;
+    for (const std::string& name : c.names) piped_files.push_back(file(name));
+    run_result from_file = extract(c.archive);
     EXPECT_EQ(from_file.status, 0);
-    EXPECT_EQ(piped_first, file(first));
+    EXPECT_EQ(piped.status, 0) << c.names[0];
+    EXPECT_EQ(piped.err, "") << c.names[0];
+    EXPECT_EQ(piped.out, from_file.out);
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      EXPECT_TRUE(piped_files[i] == file(c.names[i])) << c.names[i];
+    }
   }
   EXPECT_EQ(file("TWO"), "two");
+
+  // An empty entry's new file has the FIFO's size, and may have its times
+  // to the nanosecond: it is still no name of the archive.
+  ASSERT_TRUE(write_file(dir + "/SRC", pack_entry("E", "") + pack_entry("E", "data") +
+                                           pack_entry("Z", "z")));
+  std::string whole = "cat SRC > FIFO & exec " + extractor_binary() + " FIFO";
+  for (int round = 0; round < 20; ++round) {
+    run_result run = run_program("/bin/sh", {"sh", "-c", whole}, dir);
+    ASSERT_EQ(run.status, 0) << "round " << round << ": " << run.out;
+    EXPECT_EQ(file("E"), "data");
+  }
 }
 
 TEST_F(EndToEnd, ListingNobodyReadsStopsNothing) {

@@ -150,4 +150,35 @@ TEST(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
   }
 }
 
+TEST(InjectedFaults, ArchiveChangedDuringTheRunNeverEndsWithStatus0) {
+  if (target_is_windows()) GTEST_SKIP() << "strace cannot reach into Wine's I/O";
+  const char* strace = "/usr/bin/strace";
+  if (access(strace, X_OK) != 0) GTEST_SKIP() << "needs strace";
+  // More than one read's worth, so that the run reads again after the
+  // change; the archive's second read is held back a while, and the file
+  // is rewritten meanwhile: in place with other bytes of the same size, or
+  // cut to nothing and grown again.
+  std::string noise;
+  for (int i = 0; i < 300000; ++i) noise += static_cast<char>(i * 7 % 251);
+  std::string archive = pack_entry("A", "a") + pack_entry("NOISE", noise) +
+                        pack_entry("LAST", "last");
+  std::string other = archive;
+  other[other.size() - 1] = 'X';
+  for (const char* rewrite : {"cp NEW.MDT ARC.MDT",
+                              "truncate -s 0 ARC.MDT && cat NEW.MDT >> ARC.MDT"}) {
+    scratch s;
+    ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
+    ASSERT_TRUE(write_file(s.dir + "/NEW.MDT", other));
+    std::string script = std::string("(sleep 0.3; ") + rewrite +
+                         ") & env ASAN_OPTIONS=detect_leaks=0 " + strace +
+                         " -f -o /dev/null -P " + s.dir +
+                         "/ARC.MDT -e inject=read:delay_enter=1000000:when=2 " +
+                         extractor_binary() + " ARC.MDT; status=$?; wait; exit $status";
+    run_result r = run_program("/bin/sh", {"sh", "-c", script}, s.dir);
+    EXPECT_EQ(r.status, 1) << rewrite;
+    EXPECT_EQ(r.err, text(open_failure_message)) << rewrite;
+    EXPECT_EQ(r.out.find("LAST"), std::string::npos) << rewrite;
+  }
+}
+
 }  // namespace

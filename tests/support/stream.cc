@@ -48,7 +48,7 @@ int pipe_holding(const std::string& bytes) {
 }
 
 reader_over::reader_over(int fd_) : fd(fd_), reader(new archive_reader) {
-  reader_open(reader.get(), fd);
+  reader_init(reader.get(), fd);
 }
 
 reader_over::~reader_over() {
