@@ -23,8 +23,8 @@ int64_t descriptor_offset(const archive_reader* reader) {
 
 // Empties the buffer, which then starts at `offset`.
 void empty_at(archive_reader* reader, int64_t offset) {
-  reader->base = offset - 1;
-  reader->pos = reader->end = 1;
+  reader->base = offset - static_cast<int64_t>(reader_lookbehind);
+  reader->pos = reader->end = reader_lookbehind;
 }
 
 // One read into the buffer's free room. False at the end of the file or
@@ -67,9 +67,9 @@ void make_room(archive_reader* reader) {
       }
     }
   }
-  if (from <= 1) return;
-  std::size_t shift = from - 1;
-  std::memmove(reader->bytes + 1, reader->bytes + from, reader->end - from);
+  if (from <= reader_lookbehind) return;
+  std::size_t shift = from - reader_lookbehind;
+  std::memmove(reader->bytes + reader_lookbehind, reader->bytes + from, reader->end - from);
   reader->base += static_cast<int64_t>(shift);
   reader->pos -= shift;
   reader->end -= shift;
@@ -85,7 +85,7 @@ void reader_init(archive_reader* reader, int fd) {
   reader->keep = -1;
   reader->at_end = false;
   reader->failed = false;
-  reader->bytes[0] = 0;
+  std::memset(reader->bytes, 0, reader_lookbehind);
   empty_at(reader, 0);
 }
 
@@ -123,7 +123,7 @@ void reader_keep_from(archive_reader* reader, int64_t offset) {
 reader_status reader_move_to(archive_reader* reader, int64_t target) {
   reader->keep = -1;
   if (reader->failed) return reader_failed;
-  int64_t first = reader->base + 1;
+  int64_t first = reader->base + static_cast<int64_t>(reader_lookbehind);
   int64_t last = descriptor_offset(reader);
   if (target >= first && target <= last) {
     reader->pos = static_cast<std::size_t>(target - reader->base);

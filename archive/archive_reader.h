@@ -26,6 +26,7 @@
 
 constexpr std::size_t reader_capacity = 256 * 1024;  // bytes a read fills
 constexpr std::size_t reader_most_ahead = 4096;      // the most one look asks for
+constexpr std::size_t reader_lookbehind = 1;  // bytes before a look that may be read
 
 enum reader_status {
   reader_ok,
@@ -41,15 +42,16 @@ struct archive_reader {
   bool seekable;
   file_state at_start;  // a regular file's state when the reader started
   std::size_t max_read;
-  // bytes[1 .. end) hold the archive from offset base + 1 on; bytes[0] is
-  // readable, so the byte before `pos` always is.
+  // bytes[reader_lookbehind .. end) hold the archive from offset base +
+  // reader_lookbehind on; the bytes before are readable, so the byte
+  // before `pos` always is.
   int64_t base;
   std::size_t pos;
   std::size_t end;
   int64_t keep;  // bytes from this offset on are kept (-1: none)
   bool at_end;   // the descriptor gave the end of the file at base + end
   bool failed;
-  unsigned char bytes[1 + reader_capacity + reader_most_ahead];
+  unsigned char bytes[reader_lookbehind + reader_capacity + reader_most_ahead];
 };
 
 // Starts reading the archive open on `fd`, a descriptor standing at its
@@ -64,7 +66,7 @@ int64_t reader_offset(const archive_reader* reader);
 
 // Looks at the bytes ahead of the position: `*bytes` points at them,
 // `*ahead` tells how many there are, and the byte before `*bytes` is
-// readable. Returns reader_ok with at least `need` (1 to
+// readable (its value is of no use). Returns reader_ok with at least `need` (1 to
 // reader_most_ahead) of them, reader_end when the archive ends sooner, or
 // reader_failed. Only this and reader_move_to read the archive.
 reader_status reader_ahead(archive_reader* reader, std::size_t need,

@@ -21,27 +21,37 @@ namespace {
 
 constexpr std::size_t data_size = 64 << 20;
 
-// Up to `size` bytes of the machine's shared libraries, one after another.
-std::string shared_libraries(std::size_t size) {
-  std::string data;
-  const char* dir_name = "/usr/lib/x86_64-linux-gnu";
-  DIR* dir = opendir(dir_name);
-  if (dir == nullptr) return data;
+// Up to `size` bytes of the machine's files under `dir_name` whose names
+// hold `part`, one after another, descending into folders.
+void gather(const std::string& dir_name, const char* part, std::size_t size,
+            std::string* data) {
+  DIR* dir = opendir(dir_name.c_str());
+  if (dir == nullptr) return;
   while (dirent* e = readdir(dir)) {
     std::string name = e->d_name;
-    if (name.find(".so") == std::string::npos) continue;
-    std::string bytes;
-    if (read_file(std::string(dir_name) + "/" + name, &bytes)) data += bytes;
-    if (data.size() >= size) break;
+    if (name == "." || name == ".." || data->size() >= size) continue;
+    std::string path = dir_name + "/" + name;
+    if (e->d_type == DT_DIR) {
+      gather(path, part, size, data);
+    } else if (e->d_type == DT_REG && name.find(part) != std::string::npos) {
+      std::string bytes;
+      if (read_file(path, &bytes)) *data += bytes;
+    }
   }
   closedir(dir);
+}
+
+std::string machine_files(const char* dir, const char* part, std::size_t size) {
+  std::string data;
+  gather(dir, part, size, &data);
   if (data.size() > size) data.resize(size);
   return data;
 }
 
 std::string make_data(int kind, std::size_t size) {
   if (kind == 3) return binary_like(7, size);
-  if (kind == 4) return shared_libraries(size);
+  if (kind == 4) return machine_files("/usr/lib/x86_64-linux-gnu", ".so", size);
+  if (kind == 5) return machine_files("/usr/include", ".h", size);
   std::mt19937 random(7);
   std::string data;
   data.reserve(size);
@@ -139,10 +149,11 @@ void reference(benchmark::State& state) {
   finish(state, &files);
 }
 
-// data 0: literal-heavy, 1: run-heavy, 2: mixed, 3: binary-like (generated),
-// 4: shared libraries (this machine's, so not comparable between machines).
+// data 0: literal-heavy, 1: run-heavy, 2: mixed, 3: binary-like (generated);
+// this machine's own, so not comparable between machines: 4: shared
+// libraries, 5: C headers (text and code).
 #define DECODE_BENCHMARK(f) \
-  BENCHMARK(f)->DenseRange(0, 4)->ArgName("data")->Unit(benchmark::kMillisecond)
+  BENCHMARK(f)->DenseRange(0, 5)->ArgName("data")->Unit(benchmark::kMillisecond)
 DECODE_BENCHMARK(best);
 DECODE_BENCHMARK(avx2);
 DECODE_BENCHMARK(avx512);
