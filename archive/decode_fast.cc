@@ -75,72 +75,53 @@ struct avx512_ops {
     for (unsigned i = 64; i < n; i += 64) _mm512_storeu_si512(out + i, v);
   }
 };
-#elif defined(DECODE_FAST_AVX2)
-struct avx2_ops {
-  static uint64_t equal_mask(const unsigned char* p) {
-    auto at = [p](int i) {
-      return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-    };
-    uint32_t low = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(at(0), at(-1))));
-    uint32_t high = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(at(32), at(31))));
-    return static_cast<uint64_t>(high) << 32 | low;
+#elif defined(DECODE_FAST_AVX2) || defined(__SSE2__)
+// One vector of AVX2 or SSE2; their intrinsics differ only in prefix and
+// suffix.
+#define DECODE_LANE(type, mm, si, bytes)                                      \
+  struct lane {                                                               \
+    using vector = type;                                                      \
+    static constexpr int width = bytes;                                       \
+    static vector load(const unsigned char* p) {                              \
+      return mm##_loadu_##si(reinterpret_cast<const type*>(p));               \
+    }                                                                         \
+    static void store(unsigned char* p, vector v) {                           \
+      mm##_storeu_##si(reinterpret_cast<type*>(p), v);                        \
+    }                                                                         \
+    static vector set1(unsigned char b) { return mm##_set1_epi8(static_cast<char>(b)); } \
+    static uint32_t equal_bits(vector a, vector b) {                          \
+      return static_cast<uint32_t>(mm##_movemask_epi8(mm##_cmpeq_epi8(a, b))); \
+    }                                                                         \
   }
-  static void copy64(unsigned char* out, const unsigned char* in) {
-    for (int i = 0; i < 64; i += 32) {
-      _mm256_storeu_si256(
-          reinterpret_cast<__m256i*>(out + i),
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i)));
-    }
-  }
-  static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
-    __m256i v = _mm256_set1_epi8(static_cast<char>(*byte));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), v);
-    if (__builtin_expect(n > 64, 0)) fill_long(out, v, n);
-  }
-  // Runs of more than 64 are rare outside long runs of one byte; keeping
-  // them out of line keeps the loop short.
-  __attribute__((noinline)) static void fill_long(unsigned char* out, __m256i v,
-                                                  unsigned n) {
-    for (unsigned i = 64; i < n; i += 32) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
-    }
-  }
-};
-#elif defined(__SSE2__)
-struct sse2_ops {
+#if defined(DECODE_FAST_AVX2)
+DECODE_LANE(__m256i, _mm256, si256, 32);
+#else
+DECODE_LANE(__m128i, _mm, si128, 16);
+#endif
+// A window as 64 / lane::width vectors.
+struct vector_ops {
+  static constexpr int width = lane::width;
   static uint64_t equal_mask(const unsigned char* p) {
     uint64_t mask = 0;
-    for (int i = 0; i < 64; i += 16) {
-      __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      __m128i before =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i - 1));
-      uint64_t bits = static_cast<uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(here, before)));
-      mask |= bits << i;
+    for (int i = 0; i < 64; i += width) {
+      mask |= uint64_t{lane::equal_bits(lane::load(p + i), lane::load(p + i - 1))} << i;
     }
     return mask;
   }
   static void copy64(unsigned char* out, const unsigned char* in) {
-    for (int i = 0; i < 64; i += 16) {
-      _mm_storeu_si128(
-          reinterpret_cast<__m128i*>(out + i),
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
-    }
+    for (int i = 0; i < 64; i += width) lane::store(out + i, lane::load(in + i));
   }
+  // Two vectors at once; longer runs are rare outside long runs of one
+  // byte, and keeping them out of line keeps the loop short.
   static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
-    __m128i v = _mm_set1_epi8(static_cast<char>(*byte));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), v);
-    if (__builtin_expect(n > 32, 0)) fill_long(out, v, n);
+    lane::vector v = lane::set1(*byte);
+    lane::store(out, v);
+    lane::store(out + width, v);
+    if (__builtin_expect(n > 2 * width, 0)) fill_long(out, v, n);
   }
-  __attribute__((noinline)) static void fill_long(unsigned char* out, __m128i v,
+  __attribute__((noinline)) static void fill_long(unsigned char* out, lane::vector v,
                                                   unsigned n) {
-    for (unsigned i = 32; i < n; i += 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
-    }
+    for (unsigned i = 2 * width; i < n; i += width) lane::store(out + i, v);
   }
 };
 #endif
@@ -249,10 +230,10 @@ inline void fast_loop(fast_state* s) {
 #if defined(DECODE_FAST_AVX512)
 void fast_loop_avx512(fast_state* state) { fast_loop<avx512_ops>(state); }
 #elif defined(DECODE_FAST_AVX2)
-void fast_loop_avx2(fast_state* state) { fast_loop<avx2_ops>(state); }
+void fast_loop_avx2(fast_state* state) { fast_loop<vector_ops>(state); }
 #else
 void fast_loop_portable(fast_state* state) { fast_loop<portable_ops>(state); }
 #if defined(__SSE2__)
-void fast_loop_sse2(fast_state* state) { fast_loop<sse2_ops>(state); }
+void fast_loop_sse2(fast_state* state) { fast_loop<vector_ops>(state); }
 #endif
 #endif
