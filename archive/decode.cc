@@ -32,9 +32,12 @@ struct pending_output {
   bool failed;
 };
 
+// Hands the pending bytes to the stream. A write that fails is recorded
+// whether fwrite tells it by a short count or only by the error indicator.
 void flush(pending_output* out) {
   if (out->used > 0 && !out->failed &&
-      std::fwrite(out->bytes, 1, out->used, out->stream) != out->used) {
+      (std::fwrite(out->bytes, 1, out->used, out->stream) != out->used ||
+       std::ferror(out->stream))) {
     out->failed = true;
   }
   out->used = 0;
@@ -178,6 +181,5 @@ decode_status decode_entry_with(decode_loop loop, archive_reader* reader,
     --tokens_left;
   }
   flush(&out);
-  if (out.failed || std::ferror(output)) return decode_write_error;
-  return status;
+  return out.failed ? decode_write_error : status;
 }

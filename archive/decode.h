@@ -19,14 +19,13 @@
 enum decode_status { decode_ok, decode_write_error, decode_read_error };
 
 // Decodes one entry from `reader`, standing at its first packed byte, into
-// `output`, writing at most unpacked_size bytes and taking at most
-// packed_size tokens (which may run on past the packed data), in memory of
-// a fixed size whatever the entry's. It leaves the reader just after the
-// last byte it took, never writes a byte the tokens read do not give (a
-// run pair cut off by the archive's end gives none), and never opens,
-// closes or repositions either stream. Returns decode_ok, or
-// decode_write_error or decode_read_error at the first failure, after
-// which it writes nothing more.
+// `output`: at most unpacked_size bytes from at most packed_size tokens,
+// which may run on past the packed data, in memory of a fixed size. Returns
+// decode_ok, or decode_write_error or decode_read_error at the first
+// failure, after which nothing more is written; it never writes a byte the
+// tokens read do not give (a run pair cut off by the archive's end gives
+// none), never opens, closes or repositions either stream, and leaves the
+// reader just after the last byte it took.
 decode_status decode_entry(archive_reader* reader, std::FILE* output,
                            int32_t packed_size, int32_t unpacked_size);
 

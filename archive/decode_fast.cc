@@ -6,6 +6,7 @@
 // vector code can stand in for baseline code at link time.
 #include "archive/decode_fast.h"
 
+#include <cassert>
 #include <cstring>
 
 #if defined(DECODE_FAST_AVX2) || defined(DECODE_FAST_AVX512)
@@ -146,6 +147,8 @@ inline void fast_loop(fast_state* s) {
   unsigned char* const out_start = s->out + s->used;
   unsigned char* out = out_start;
   unsigned char* const out_stop = s->out + s->out_limit;
+  const unsigned char* const out_end = out_stop + fast_output_room;
+  (void)out_end;  // for the assertions
   // A run pair may be taken only while it leaves fast_min_remaining bytes
   // to write, for the literals that may follow it in the same window, and
   // only within the buffer (which also keeps the sum from wrapping where
@@ -185,6 +188,7 @@ inline void fast_loop(fast_state* s) {
         if (__builtin_expect(after == 0, 0)) {
           // None in this window: the span goes on in the next one.
           std::size_t n = static_cast<std::size_t>(w_end - q);
+          assert(out + fast_window <= out_end);
           ops::copy64(out, q);
           out += n;
           q += n;
@@ -192,6 +196,7 @@ inline void fast_loop(fast_state* s) {
           goto next_window;
         }
         std::size_t n = static_cast<unsigned>(__builtin_ctzll(after));
+        assert(out + fast_window <= out_end);
         ops::copy64(out, q);
         out += n;
         q += n;
@@ -203,6 +208,7 @@ inline void fast_loop(fast_state* s) {
         // A run pair: the count byte q[1] is inside the input ahead.
         unsigned copies = static_cast<unsigned>(q[1]) + 1;
         if (__builtin_expect(address(out) + copies > out_last, 0)) break;
+        assert(out + copies + fast_store_overrun <= out_end);
         ops::fill(out, q, copies);
         out += copies;
         q += 2;

@@ -1,5 +1,6 @@
 #include "archive/decode.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -103,23 +104,39 @@ TEST(DecodeEntry, EndOfDataWritesNothingMore) {
   EXPECT_EQ(d.consumed, 0);
 }
 
-TEST(DecodeEntry, WriteErrorIsReported) {
-  std::FILE* full = std::fopen("/dev/full", "wb");
-  if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
-  // Literals only: the error shows when the stream's buffer is flushed
-  // at the latest, so it must still come back as a write error.
-  std::string literals;
-  for (int i = 0; i < 300000; ++i) literals += static_cast<char>(i % 2 ? 'a' : 'b');
-  {
-    reader_over in(file_holding(literals));
-    EXPECT_EQ(decode_entry(in.get(), full, 300000, 300000), decode_write_error);
-  }
-  std::fclose(full);
+// An output stream whose every write fails, adding up the bytes it was
+// asked to write.
+std::FILE* failing_output(std::size_t* asked) {
+  cookie_io_functions_t io{};
+  io.write = [](void* cookie, const char*, std::size_t size) -> ssize_t {
+    *static_cast<std::size_t*>(cookie) += size;
+    return -1;
+  };
+  std::FILE* f = fopencookie(asked, "wb", io);
+  if (f != nullptr) std::setvbuf(f, nullptr, _IONBF, 0);  // as the program has it
+  return f;
+}
 
-  full = std::fopen("/dev/full", "wb");
-  reader_over in(file_holding(rle_encode(std::string(1 << 20, 'z'))));
-  EXPECT_EQ(decode_entry(in.get(), full, 1 << 20, 1 << 20), decode_write_error);
-  std::fclose(full);
+TEST(DecodeEntry, FailuresStopDecodingAtOnce) {
+  // Several output pieces' worth of literals, and of runs: after the
+  // first write that fails, no more is tried.
+  std::string literals;
+  for (int i = 0; i < 1000000; ++i) literals += static_cast<char>(i % 2 ? 'a' : 'b');
+  for (const std::string& packed : {literals, rle_encode(std::string(1 << 20, 'z'))}) {
+    std::size_t asked = 0;
+    std::FILE* out = failing_output(&asked);
+    ASSERT_NE(out, nullptr);
+    reader_over in(file_holding(packed));
+    EXPECT_EQ(decode_entry(in.get(), out, INT32_MAX, 1 << 20), decode_write_error);
+    EXPECT_GT(asked, 0u);
+    EXPECT_LT(asked, std::size_t{1} << 19) << "went on writing after a failure";
+    std::fclose(out);
+  }
+  // A read that fails (a directory opened as the archive).
+  reader_over directory(open("/", O_RDONLY));
+  std::FILE* out = std::tmpfile();
+  EXPECT_EQ(decode_entry(directory.get(), out, 10, 10), decode_read_error);
+  std::fclose(out);
 }
 
 TEST(DecodeEntry, RoundTripOfVariedData) {

@@ -1,6 +1,5 @@
 #include "extractor/extractor.h"
 
-#include <csignal>
 #include <cstdio>
 
 #include "archive/archive_reader.h"
@@ -65,15 +64,7 @@ int run_extractor(int argc, char** argv) {
     std::fprintf(stderr, usage_format, argc > 0 && argv[0] ? argv[0] : "");
     return exit_failure;
   }
-#ifdef SIGXFSZ
-  // A file size limit then shows as a write failure, not a killed process.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
-#ifdef SIGPIPE
-  // The listing is never checked: a reader that goes away (extractor A.MDT
-  // | head -1) must not stop the extraction.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+  keep_signals_from_stopping_writes();
   int fd = open_for_reading(argv[1]);
   if (fd < 0) return fail(open_failure_message, exit_failure);
   reader_init(&archive, fd);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "extractor/output_file.h"
@@ -81,6 +82,11 @@ int open_parent(int folder, const char* name, const char** leaf) {
 }
 
 }  // namespace
+
+void keep_signals_from_stopping_writes() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 void close_output_folder(output_folder* folder) {
   if (folder->handle >= 0) close(static_cast<int>(folder->handle));

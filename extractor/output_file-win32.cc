@@ -179,6 +179,8 @@ void trim(wchar_t* component) {
 
 }  // namespace
 
+void keep_signals_from_stopping_writes() {}
+
 void close_output_folder(output_folder* folder) {
   if (folder->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(folder->handle));
   folder->handle = -1;

@@ -42,6 +42,12 @@ constexpr int replace_tries = 4;
 // opens nothing yet.
 output_folder output_folder_for(int archive_fd);
 
+// Makes failing writes come back as errors rather than signals that stop
+// the process: a file size limit (SIGXFSZ) is a write failure, and a
+// listing nobody reads any more (extractor A.MDT | head -1, SIGPIPE) does
+// not stop the extraction. Nothing to do on Windows.
+void keep_signals_from_stopping_writes();
+
 // Closes what `folder` holds open.
 void close_output_folder(output_folder* folder);
 

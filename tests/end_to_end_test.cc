@@ -63,11 +63,11 @@ TEST_F(EndToEnd, UsageWithoutArchive) {
   if (target_is_windows()) {
     EXPECT_EQ(r.err.substr(0, 7), "Usage: ");
     EXPECT_EQ(r.err.substr(r.err.size() - 27), " [Archive .MDT/.PAR file]\r\n");
-    GTEST_SKIP() << "Wine passes the program's own path as argument 0";
+    return;  // Wine passes the program's own path as argument 0
   }
   if (target_is_emulated()) {
     EXPECT_EQ(r.err.substr(r.err.size() - 26), " [Archive .MDT/.PAR file]\n");
-    GTEST_SKIP() << "qemu-user passes the program's own path as argument 0";
+    return;  // qemu-user and valgrind pass the program's own path
   }
   EXPECT_EQ(r.err, "Usage: ./my-extractor [Archive .MDT/.PAR file]\n");
   // No argument at all, not even the program's name.
@@ -145,6 +145,9 @@ TEST_F(EndToEnd, NameThatCannotBeCreatedStopsTheRun) {
     EXPECT_EQ(r.err, open_failure);
     EXPECT_EQ(file("FIRST"), "1");
     EXPECT_FALSE(exists("LATER"));
+    // Sent to one place, the listing line comes before the message.
+    run_result both = run_program("/bin/sh", {"sh", "-c", extractor_binary() + " ARC.MDT 2>&1"}, dir);
+    EXPECT_EQ(both.out, text("FIRST               1        1 \n" + c.line) + open_failure);
   }
 }
 
@@ -168,6 +171,15 @@ TEST_F(EndToEnd, UnsafeNamesAreRefused) {
   EXPECT_EQ(file("SUB/A.TXT"), "in sub");
   EXPECT_EQ(file("B.TXT"), "b");
   EXPECT_EQ(file("..C"), "c");
+  // Each folder opened on the way to a file is closed after it: with few
+  // descriptors to spare, many entries in a folder still go through.
+  if (target_is_windows()) return;  // handles, not POSIX descriptors
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += pack_entry("SUB/F" + std::to_string(i), "f");
+  ASSERT_TRUE(write_file(dir + "/ARC.MDT", many));
+  r = run_program("/bin/sh", {"sh", "-c", "ulimit -n 40 && exec " + extractor_binary() + " ARC.MDT"}, dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(file("SUB/F99"), "f");
 }
 
 TEST_F(EndToEnd, WindowsSeparatorsDrivesAndDevices) {
@@ -426,8 +438,9 @@ TEST_F(EndToEnd, SpecialFilesAreRefusedWithoutBlocking) {
     EXPECT_FALSE(exists("LATER")) << name;
   }
   EXPECT_EQ(fs::symlink_status(dir + "/FIFO").type(), fs::file_type::fifo);
-  if (!device) GTEST_SKIP() << "device nodes need root to make";
-  EXPECT_EQ(fs::symlink_status(dir + "/DEV").type(), fs::file_type::character);
+  if (device) {  // device nodes need root to make
+    EXPECT_EQ(fs::symlink_status(dir + "/DEV").type(), fs::file_type::character);
+  }
 }
 
 TEST_F(EndToEnd, ExistingFileIsReplacedNotWrittenInto) {
@@ -435,8 +448,9 @@ TEST_F(EndToEnd, ExistingFileIsReplacedNotWrittenInto) {
   // with a second name.
   ASSERT_TRUE(write_file(dir + "/A.TXT", "an older and longer content"));
   fs::create_hard_link(dir + "/A.TXT", dir + "/OLD");
-  bool other_owner = !target_is_windows() && geteuid() == 0 &&
-                     chown((dir + "/A.TXT").c_str(), 65534, 65534) == 0;
+  if (!target_is_windows() && geteuid() == 0) {  // another user's, as root can make it
+    EXPECT_EQ(chown((dir + "/A.TXT").c_str(), 65534, 65534), 0);
+  }
   ASSERT_EQ(chmod((dir + "/A.TXT").c_str(), 0666), 0);
   mode_t old_umask = umask(077);
   run_result r = extract(pack_entry("A.TXT", "new"));
@@ -451,13 +465,12 @@ TEST_F(EndToEnd, ExistingFileIsReplacedNotWrittenInto) {
   r = extract(pack_entry("RO.TXT", "new"));
   EXPECT_EQ(r.status, target_is_windows() ? 1 : 0);
   EXPECT_EQ(file("RO.TXT"), target_is_windows() ? "read-only" : "new");
-  if (target_is_windows()) GTEST_SKIP() << "owners and modes are POSIX";
+  if (target_is_windows()) return;  // owners and modes are POSIX
   struct stat st;
   ASSERT_EQ(stat((dir + "/A.TXT").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(st.st_uid, geteuid());
   EXPECT_EQ(st.st_nlink, 1u);
-  if (!other_owner) GTEST_SKIP() << "a file of another user needs root to make";
 }
 
 TEST_F(EndToEnd, DirectorySwappedForALinkWhileRunning) {
@@ -677,7 +690,7 @@ TEST_F(EndToEnd, ControlBytesEscapedInListingOnly) {
     // Windows refuses control characters in file names: only the listing.
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, text("?]0;X?              3        3 \n"));
-    GTEST_SKIP() << "file names with control bytes cannot exist on Windows";
+    return;  // file names with control bytes cannot exist on Windows
   }
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,

@@ -102,10 +102,26 @@ TEST(CutArchive, EveryLengthEndsCleanly) {
   }
 }
 
-TEST(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
-  if (target_is_windows()) GTEST_SKIP() << "strace cannot reach into Wine's I/O";
-  const char* strace = "/usr/bin/strace";
-  if (access(strace, X_OK) != 0) GTEST_SKIP() << "needs strace";
+// Failing or slow system calls on one file, by strace's fault injection.
+class InjectedFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (target_is_windows()) GTEST_SKIP() << "strace cannot reach into Wine's I/O";
+    if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace";
+  }
+  // The shell command that runs the program on ARC.MDT in `s`, with the
+  // system calls on `s.dir/file` failing or held back as `inject` says.
+  // LeakSanitizer cannot run under ptrace; a sanitized build runs without it.
+  static std::string traced(const scratch& s, const std::string& file, const std::string& inject) {
+    return "env ASAN_OPTIONS=detect_leaks=0 /usr/bin/strace -f -o /dev/null -P " + s.dir +
+           "/" + file + " -e inject=" + inject + " " + extractor_binary() + " ARC.MDT";
+  }
+  static run_result run(const scratch& s, const std::string& command) {
+    return run_program("/bin/sh", {"sh", "-c", command}, s.dir);
+  }
+};
+
+TEST_F(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
   // Four entries whose decoding stops short of their packed data, so that
   // the walk has to move on past what the reader holds, then a last one.
   std::string noise;
@@ -129,12 +145,7 @@ TEST(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
            {"read:error=EIO:when=2", 1}}) {
     scratch s;
     ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
-    // LeakSanitizer cannot run under ptrace; a sanitized build runs without it.
-    run_result r = run_program("/usr/bin/env",
-                               {"env", "ASAN_OPTIONS=detect_leaks=0", strace, "-f", "-o",
-                                "/dev/null", "-P", s.dir + "/ARC.MDT", "-e",
-                                "inject=" + f.inject, extractor_binary(), "ARC.MDT"},
-                               s.dir);
+    run_result r = run(s, traced(s, "ARC.MDT", f.inject));
     EXPECT_EQ(r.status, f.status) << f.inject;
     if (f.status == 0) {
       EXPECT_EQ(r.out, listing);
@@ -150,10 +161,17 @@ TEST(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
   }
 }
 
-TEST(InjectedFaults, ArchiveChangedDuringTheRunNeverEndsWithStatus0) {
-  if (target_is_windows()) GTEST_SKIP() << "strace cannot reach into Wine's I/O";
-  const char* strace = "/usr/bin/strace";
-  if (access(strace, X_OK) != 0) GTEST_SKIP() << "needs strace";
+TEST_F(InjectedFaults, OutputFileThatFailsToCloseIsAWriteFailure) {
+  scratch s;
+  ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", pack_entry("OUT.TXT", "data") +
+                                                 pack_entry("LATER", "later")));
+  run_result r = run(s, traced(s, "OUT.TXT", "close:error=EIO"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, text(write_failure_message));
+  EXPECT_EQ(r.out, "OUT.TXT             4        4 \n");
+}
+
+TEST_F(InjectedFaults, ArchiveChangedDuringTheRunNeverEndsWithStatus0) {
   // More than one read's worth, so that the run reads again after the
   // change; the archive's second read is held back a while, and the file
   // is rewritten meanwhile: in place with other bytes of the same size, or
@@ -169,12 +187,9 @@ TEST(InjectedFaults, ArchiveChangedDuringTheRunNeverEndsWithStatus0) {
     scratch s;
     ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
     ASSERT_TRUE(write_file(s.dir + "/NEW.MDT", other));
-    std::string script = std::string("(sleep 0.3; ") + rewrite +
-                         ") & env ASAN_OPTIONS=detect_leaks=0 " + strace +
-                         " -f -o /dev/null -P " + s.dir +
-                         "/ARC.MDT -e inject=read:delay_enter=1000000:when=2 " +
-                         extractor_binary() + " ARC.MDT; status=$?; wait; exit $status";
-    run_result r = run_program("/bin/sh", {"sh", "-c", script}, s.dir);
+    run_result r = run(s, std::string("(sleep 0.3; ") + rewrite + ") & " +
+                              traced(s, "ARC.MDT", "read:delay_enter=1000000:when=2") +
+                              "; status=$?; wait; exit $status");
     EXPECT_EQ(r.status, 1) << rewrite;
     EXPECT_EQ(r.err, text(open_failure_message)) << rewrite;
     EXPECT_EQ(r.out.find("LAST"), std::string::npos) << rewrite;

@@ -31,8 +31,10 @@ run_result run_program(const std::string& program,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // As a user's shell starts it: SIGXFSZ as the system has it, so that
+    // only the program's own handling keeps it from being killed.
+    signal(SIGXFSZ, SIG_DFL);
     if (file_size_limit >= 0) {
-      signal(SIGXFSZ, SIG_IGN);
       rlimit limit{};
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);

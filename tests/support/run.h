@@ -14,8 +14,8 @@ struct run_result {
 // Runs `program` with the argument vector `argv` (argv[0] included; it may
 // be empty) in the directory `dir`, standard input from `input` (a path,
 // or /dev/null when empty). A `file_size_limit` of 0 or more limits the
-// size of every file the program writes (RLIMIT_FSIZE, with SIGXFSZ
-// ignored, so that writes past it fail). A `time_limit` of 1 or more
+// size of every file the program writes (RLIMIT_FSIZE; SIGXFSZ is left
+// as the system has it, as a shell leaves it). A `time_limit` of 1 or more
 // seconds kills a program still running then (status 128 + SIGALRM).
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,

@@ -14,9 +14,13 @@ inline std::string extractor_binary() {
   return from_env != nullptr ? from_env : EXTRACTOR_PATH;
 }
 
-// True when the tests and the program run under an emulator (qemu-user),
-// which does not pass argument 0 through.
-inline bool target_is_emulated() { return EXTRACTOR_EMULATED != 0; }
+// True when the program runs under an emulator (qemu-user, in a foreign
+// build) or a tool (valgrind; EXTRACTOR_EMULATED=1), which does not pass
+// argument 0 through.
+inline bool target_is_emulated() {
+  const char* emulated = std::getenv("EXTRACTOR_EMULATED");
+  return EXTRACTOR_EMULATED != 0 || (emulated != nullptr && std::strcmp(emulated, "1") == 0);
+}
 
 inline bool target_is_windows() {
   const char* target = std::getenv("EXTRACTOR_TARGET");
