@@ -188,6 +188,15 @@ TEST_P(DecodeLoop, BoundsInsideTheFastLoopsMargins) {
   }
 }
 
+TEST_P(DecodeLoop, LongestRunsFillTheOutputBufferToItsEnd) {
+  // Pairs of FF FF from the first byte: every 64-byte window writes 32 runs
+  // of 256, the most a window can, and one starts with the output buffer
+  // at its limit.
+  std::string packed;
+  for (int i = 0; i < 4096; ++i) packed += "\xFF\xFF";
+  expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()), INT32_MAX);
+}
+
 TEST_P(DecodeLoop, RunsAcrossBufferBoundaries) {
   // Pairs whose count byte falls at every offset around the input buffer's
   // end (256 KiB), and runs much longer than the output buffer.

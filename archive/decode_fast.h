@@ -24,16 +24,16 @@ struct fast_state {
 
 // Guards checked before each 64-byte window: the loop stops, with the state
 // standing at a token, as soon as one fails, and never takes a token that
-// the bounds would cut. The margin: a window holds at most 64 tokens,
-// writes at most 33 runs of 256 bytes plus 64 literals, and no store
-// reaches more than fast_store_overrun bytes past what it means to write;
-// debug builds assert it at every store.
+// the bounds would cut. The margin: the tokens that start in a window
+// write at most 32 runs of 256 bytes (a run pair takes two bytes), and no
+// store reaches further than that from where the window started writing;
+// a window starts while used <= out_limit, so fast_output_room bytes past
+// out_limit are always enough. Debug builds assert it at every store.
 constexpr std::size_t fast_window = 64;
 constexpr std::size_t fast_input_ahead = 2 * fast_window + 2;
 constexpr int64_t fast_min_tokens = 64;
 constexpr int64_t fast_min_remaining = 64;
-constexpr std::size_t fast_store_overrun = 64;
-constexpr std::size_t fast_output_room = 33 * 256 + fast_window + fast_store_overrun;
+constexpr std::size_t fast_output_room = fast_window / 2 * 256;
 
 // Each decodes tokens from `state` and leaves it at the first token it did
 // not take (possibly the first one). The same results from every version.
