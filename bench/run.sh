@@ -5,7 +5,7 @@
 # Every run goes into an emptied folder; the tools take turns, one run each
 # per round (bench/interleave.py). Then peak RSS, system calls, and
 # the decoder microbenchmark. Needs lz4, zstd, GNU time, strace
-# and python3 (apt-get install lz4 zstd time strace).
+# and python3 (apt-get install lz4 zstd time strace python3 libbenchmark-dev).
 #   bench/run.sh              RUNS=7 by default; PLACES="shm disk" by default;
 #                             BEFORE=/path/to/an/older/extractor adds it to
 #                             every comparison
@@ -48,6 +48,30 @@ if [ ! -f files.MDT ] || [ ! -f smallfiles.MDT ]; then
   (cd smallfiles && "$pack" ../smallfiles.MDT *)
   tar -cf smallfiles.tar -C smallfiles .
 fi
+# This machine's own files, so not comparable between machines: about
+# 300 MB of shared libraries, and about 54 MB of C headers (text and
+# code) of 256 B to 64 KiB each, under numbered names.
+if [ ! -f libs.MDT ] || [ ! -f code.MDT ]; then
+  echo "== gathering this machine's files in $src"
+  rm -rf libs code && mkdir libs code
+  copy_numbered() {  # copy_numbered DIR PREFIX MIN MAX TOTAL < paths
+    local dir=$1 prefix=$2 min=$3 max=$4 limit=$5 i=0 total=0 size f
+    while read -r f; do
+      size=$(stat -c %s "$f")
+      [ "$size" -ge "$min" ] && [ "$size" -le "$max" ] || continue
+      i=$((i + 1)); total=$((total + size))
+      cp "$f" "$dir/$(printf "%s%05d.BIN" "$prefix" "$i")"
+      [ "$total" -lt "$limit" ] || break
+    done
+  }
+  find /usr/lib/x86_64-linux-gnu /usr/lib/aarch64-linux-gnu -maxdepth 1 -type f \
+    -name '*.so*' 2>/dev/null | sort | copy_numbered libs L 4096 999999999 300000000
+  find /usr/include -type f 2>/dev/null | sort | copy_numbered code C 256 65536 54000000
+  for set in libs code; do
+    (cd $set && "$pack" ../$set.MDT *)
+    tar -cf $set.tar -C $set .
+  done
+fi
 tar -cf sample.tar -C "$root/examples/sample" .
 cp "$root/examples/sample.MDT" sample.MDT
 ls -l files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT smallfiles.MDT \
@@ -80,7 +104,8 @@ for place in $places; do
   esac
   rm -rf "$dir" && mkdir -p "$dir"
   cp files.MDT files.tar files.tar.lz4 files.tar.zst runs.MDT runs.tar \
-    smallfiles.MDT smallfiles.tar sample.MDT sample.tar "$dir"/
+    smallfiles.MDT smallfiles.tar libs.MDT libs.tar code.MDT code.tar \
+    sample.MDT sample.tar "$dir"/
   out=$dir/out
   if [ "$place" = shm ] && [ "${TOUCH:-1}" != 0 ]; then
     # Touch the memory first: a never-used tmpfs page costs every tool
@@ -124,6 +149,8 @@ for place in $places; do
     "tar -I zstd -xf" "tar -I zstd -xf $dir/files.tar.zst"
   compare "synthetic run-heavy entry of 256 MiB" "$runs" synth runs.MDT runs.tar
   compare "2,877 small files" $((runs * 3)) smallfiles smallfiles.MDT smallfiles.tar
+  compare "this machine's shared libraries" "$runs" libs libs.MDT libs.tar
+  compare "this machine's C headers" $((runs * 3)) code code.MDT code.tar
   compare "start-up, the 4-entry sample" 100 "$root/examples/sample" \
     sample.MDT sample.tar
   rm -rf "$dir"

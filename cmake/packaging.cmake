@@ -76,7 +76,7 @@ else()
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL Unspecified debian)
-  set(CPACK_GENERATOR TGZ)
+  set(CPACK_GENERATOR DEB)  # a plain `cpack` in a release build makes the .deb
 endif()
 
 set(CPACK_PACKAGE_NAME extractor)
