@@ -5,28 +5,7 @@ set(EXTRACTOR_CONTACT
     "extractor developers <extractor-developers@users.noreply.example.org>"
     CACHE STRING "Maintainer of the packages: Name <address>")
 
-# The changelog's newest entry must be this version; its trailer line
-# (" -- NAME  Wed, 09 Dec 2026 00:00:00 +0000") gives the date.
-file(READ ${PROJECT_SOURCE_DIR}/doc/changelog.in changelog)
-if(NOT changelog MATCHES "^extractor \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "doc/changelog.in does not start with version ${PROJECT_VERSION}")
-endif()
-# The first trailer line is the newest entry's.
-if(NOT changelog MATCHES "\n -- [^\n]*  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9]+) ")
-  message(FATAL_ERROR "doc/changelog.in: no date in the newest entry's trailer line")
-endif()
-set(year ${CMAKE_MATCH_3})
-set(day ${CMAKE_MATCH_1})
-set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
-list(FIND months ${CMAKE_MATCH_2} month)
-if(month LESS 0)
-  message(FATAL_ERROR "doc/changelog.in: no month ${CMAKE_MATCH_2} in the newest entry's date")
-endif()
-math(EXPR month "${month} + 1")
-if(month LESS 10)
-  set(month 0${month})
-endif()
-set(EXTRACTOR_MAN_DATE ${year}-${month}-${day})
+include(${CMAKE_CURRENT_LIST_DIR}/release_date.cmake)
 
 set(doc_dir ${CMAKE_BINARY_DIR}/doc)
 configure_file(${PROJECT_SOURCE_DIR}/doc/extractor.1.in ${doc_dir}/extractor.1 @ONLY)
@@ -57,7 +36,7 @@ if(WIN32)
   install(TARGETS extractor RUNTIME DESTINATION .)
   install(FILES ${texts} DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME extractor-${PROJECT_VERSION}-win64)
+  set(CPACK_PACKAGE_FILE_NAME extractor-${PROJECT_VERSION}-windows-x86_64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   # The manual and the changelog gzipped as Debian expects them.
@@ -77,6 +56,36 @@ else()
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL Unspecified debian)
   set(CPACK_GENERATOR DEB)  # a plain `cpack` in a release build makes the .deb
+  if(CMAKE_CROSSCOMPILING)
+    # dpkg speaks for the host only: the target's architecture by name, and
+    # the C library version from the symbol versions the program needs,
+    # read when cpack runs (cmake/deb_depends.cmake).
+    set(deb_architectures "aarch64=arm64" "arm=armhf" "s390x=s390x" "x86_64=amd64")
+    foreach(pair IN LISTS deb_architectures)
+      string(REPLACE "=" ";" pair "${pair}")
+      list(GET pair 0 processor)
+      if(CMAKE_SYSTEM_PROCESSOR STREQUAL processor)
+        list(GET pair 1 CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+      endif()
+    endforeach()
+    find_program(READELF NAMES ${CMAKE_READELF} readelf REQUIRED)
+    file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/deb_depends_config.cmake
+         CONTENT "set(READELF \"${READELF}\")\nset(BINARY \"$<TARGET_FILE:extractor>\")\ninclude(${PROJECT_SOURCE_DIR}/cmake/deb_depends.cmake)\n")
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/deb_depends_config.cmake)
+  endif()
+
+  # The static build's archive for any Linux: the program, the manual,
+  # README, LICENSE and the changelog in one top folder, members sorted,
+  # with fixed owners and times (target static_archive).
+  if(EXTRACTOR_STATIC)
+    set(static_name extractor-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+    add_custom_target(static_archive
+      COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/static_archive.sh ${CMAKE_BINARY_DIR}/${static_name}.tar.gz
+              ${static_name} ${EXTRACTOR_SOURCE_DATE_EPOCH} ${CMAKE_STRIP}
+              $<TARGET_FILE:extractor> ${doc_dir}/extractor.1 ${PROJECT_SOURCE_DIR}/README.md
+              ${PROJECT_SOURCE_DIR}/LICENSE ${doc_dir}/changelog
+      DEPENDS extractor VERBATIM)
+  endif()
 endif()
 
 set(CPACK_PACKAGE_NAME extractor)
@@ -95,7 +104,9 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(NOT CMAKE_CROSSCOMPILING)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)
 
@@ -111,8 +122,11 @@ if(GROFF_FOR_CHECK)
 endif()
 option(EXTRACTOR_PACKAGE_CHECK "Test the .deb after packaging (release preset)" OFF)
 if(EXTRACTOR_PACKAGE_CHECK AND NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+  # The package, its program's listing the same as the build's own.
   add_test(NAME package.deb
-           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/ci/deb.sh ${CMAKE_BINARY_DIR}
-                   ${PROJECT_SOURCE_DIR}/examples)
+           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/ci/deb.sh
+                   ${CMAKE_BINARY_DIR}/extractor_${PROJECT_VERSION}_amd64.deb
+                   ${PROJECT_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/package.listing
+                   $<TARGET_FILE:extractor>)
   set_tests_properties(package.deb PROPERTIES LABELS package)
 endif()

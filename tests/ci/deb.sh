@@ -1,39 +1,53 @@
 #!/bin/sh
-# The Debian package: linted, unpacked and run on the bundled sample (the
-# listing and files compared with the release build's), needing the C
-# library alone. With INSTALL_DEB=1 (CI, as root) it is also installed with
-# apt-get, run from /usr/bin, its man page found, and removed.
-#   deb.sh RELEASE_BUILD EXAMPLES_DIR
+# A Debian package as a user gets it: linted (no error or warning),
+# unpacked, its program (through qemu-user for another architecture) run
+# on the bundled sample, the files compared with the sample's, needing the
+# C library alone. With INSTALL_DEB=1 (CI, as root), a package for this
+# machine is also installed with apt-get, run from /usr/bin, its man page
+# found, and removed. The listing goes to LISTING, and must be the same as
+# that of REFERENCE, another build of the program, if one is named.
+#   deb.sh DEB EXAMPLES_DIR LISTING [REFERENCE]
 set -eu
-build=$1 examples=$2
-deb=$(ls "$build"/extractor_*_amd64.deb 2>/dev/null | head -1)
-[ -n "$deb" ] || { echo "no .deb in $build: run cmake --workflow --preset release"; exit 1; }
+deb=$1 examples=$2 listing=$3 reference=${4:-}
+[ -f "$deb" ] || { echo "no package $deb"; exit 1; }
 lint=$(lintian "$deb" 2>&1 | grep -v 'running with root privileges' || true)
-echo "${lint:-lintian: no tags}"
-if echo "$lint" | grep -q '^E:'; then exit 1; fi
+echo "${lint:-lintian: no tags} ($deb)"
+if echo "$lint" | grep -q '^[EW]:'; then exit 1; fi
+arch=$(dpkg-deb -f "$deb" Architecture)
+echo "Architecture: $arch; Depends: $(dpkg-deb -f "$deb" Depends)"
+case $arch in
+  "$(dpkg --print-architecture)") runner= ;;
+  arm64) runner="qemu-aarch64 -L /usr/aarch64-linux-gnu" ;;
+  *) echo "no way to run $arch here"; exit 1 ;;
+esac
 scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 dpkg-deb -x "$deb" "$scratch/root"
 test -f "$scratch/root/usr/share/doc/extractor/copyright"
 test -f "$scratch/root/usr/share/man/man1/extractor.1.gz"
 needed=$(readelf -d "$scratch/root/usr/bin/extractor" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ "$needed" = libc.so.6 ] || { echo "needs $needed"; exit 1; }
-run() {  # run PROGRAM DIR: extracts the sample into DIR, checks the files
-  mkdir "$2"
-  (cd "$2" && "$1" "$examples/sample.MDT") > "$2.listing"
-  for f in "$examples"/sample/*; do cmp "$f" "$2/$(basename "$f")"; done
+run() {  # run DIR PROGRAM...: extracts the sample into DIR, checks the files
+  dir=$1; shift
+  mkdir "$dir"
+  (cd "$dir" && "$@" "$examples/sample.MDT") > "$dir.listing"
+  for f in "$examples"/sample/*; do cmp "$f" "$dir/$(basename "$f")"; done
 }
-run "$build/extractor/extractor" "$scratch/built"
-run "$scratch/root/usr/bin/extractor" "$scratch/unpacked"
-diff "$scratch/built.listing" "$scratch/unpacked.listing"
-if [ "${INSTALL_DEB:-0}" = 1 ]; then
+# shellcheck disable=SC2086
+run "$scratch/unpacked" $runner "$scratch/root/usr/bin/extractor"
+cp "$scratch/unpacked.listing" "$listing"
+if [ -n "$reference" ]; then
+  run "$scratch/reference" "$reference"
+  diff "$listing" "$scratch/reference.listing"
+fi
+if [ "${INSTALL_DEB:-0}" = 1 ] && [ -z "$runner" ]; then
   apt-get install -y -qq "$deb" >/dev/null
   test "$(command -v extractor)" = /usr/bin/extractor
-  run /usr/bin/extractor "$scratch/installed"
-  diff "$scratch/built.listing" "$scratch/installed.listing"
+  run "$scratch/installed" /usr/bin/extractor
+  diff "$listing" "$scratch/installed.listing"
   man -w extractor
   apt-get remove -y -qq extractor >/dev/null
   test ! -e /usr/bin/extractor
   echo "installed, ran, removed: $deb"
 fi
-rm -rf "$scratch"
 echo "unpacked and ran: $deb"

@@ -14,9 +14,10 @@ case $1 in
       echo "no Windows build in $build: run cmake --workflow --preset windows"
       exit 1
     fi
-    wineboot -i >/dev/null 2>&1 || true
+    # The servers let go of the test's output, or CTest waits for them.
+    wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w  # let the set-up's server end, then keep one for the whole
-    wineserver -p  # run, so that no client races a server shutting down
+    wineserver -p </dev/null >/dev/null 2>&1  # run, so no client races one shutting down
     ;;
   stop)
     wineserver -k 2>/dev/null || true
