@@ -25,8 +25,10 @@ trap 'rm -rf "$scratch"' EXIT
 dpkg-deb -x "$deb" "$scratch/root"
 test -f "$scratch/root/usr/share/doc/extractor/copyright"
 test -f "$scratch/root/usr/share/man/man1/extractor.1.gz"
-needed=$(readelf -d "$scratch/root/usr/bin/extractor" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-[ "$needed" = libc.so.6 ] || { echo "needs $needed"; exit 1; }
+# The C library, and on some architectures its dynamic loader, alone.
+needed=$(readelf -d "$scratch/root/usr/bin/extractor" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+  grep -v -e '^libc\.so\.6$' -e '^ld-linux-.*\.so\.[0-9]$' || true)
+[ -z "$needed" ] || { echo "needs $needed"; exit 1; }
 run() {  # run DIR PROGRAM...: extracts the sample into DIR, checks the files
   dir=$1; shift
   mkdir "$dir"

@@ -36,9 +36,10 @@ for arch in x86_64 aarch64; do
   mkdir "$box"
   cp "$scratch/$top/extractor" "$examples/sample.MDT" "$box/"
   if [ "$arch" = aarch64 ]; then
-    (cd "$box" && env -i QEMU_LD_PREFIX=/nonexistent qemu-aarch64 ./extractor sample.MDT) > "$scratch/$arch.listing"
-  elif [ "$(id -u)" = 0 ] && command -v chroot >/dev/null; then
-    env -i chroot "$box" /extractor /sample.MDT > "$scratch/$arch.listing"
+    qemu=$(command -v qemu-aarch64)
+    (cd "$box" && env -i QEMU_LD_PREFIX=/nonexistent "$qemu" ./extractor sample.MDT) > "$scratch/$arch.listing"
+  elif [ "$(id -u)" = 0 ] && chroot=$(command -v chroot); then
+    env -i "$chroot" "$box" /extractor /sample.MDT > "$scratch/$arch.listing"
   else
     (cd "$box" && env -i ./extractor sample.MDT) > "$scratch/$arch.listing"
   fi
