@@ -112,8 +112,10 @@ class InjectedFaults : public ::testing::Test {
   // The shell command that runs the program on ARC.MDT in `s`, with the
   // system calls on `s.dir/file` failing or held back as `inject` says.
   // LeakSanitizer cannot run under ptrace; a sanitized build runs without it.
-  static std::string traced(const scratch& s, const std::string& file, const std::string& inject) {
-    return "env ASAN_OPTIONS=detect_leaks=0 /usr/bin/strace -f -o /dev/null -P " + s.dir +
+  // The calls on the file are traced into `trace`.
+  static std::string traced(const scratch& s, const std::string& file, const std::string& inject,
+                            const std::string& trace = "/dev/null") {
+    return "env ASAN_OPTIONS=detect_leaks=0 /usr/bin/strace -f -o " + trace + " -P " + s.dir +
            "/" + file + " -e inject=" + inject + " " + extractor_binary() + " ARC.MDT";
   }
   static run_result run(const scratch& s, const std::string& command) {
@@ -174,8 +176,8 @@ TEST_F(InjectedFaults, OutputFileThatFailsToCloseIsAWriteFailure) {
 TEST_F(InjectedFaults, ArchiveChangedDuringTheRunNeverEndsWithStatus0) {
   // More than one read's worth, so that the run reads again after the
   // change; the archive's second read is held back a while, and the file
-  // is rewritten meanwhile: in place with other bytes of the same size, or
-  // cut to nothing and grown again.
+  // is rewritten meanwhile (once the trace shows the first read): in place
+  // with other bytes of the same size, or cut to nothing and grown again.
   std::string noise;
   for (int i = 0; i < 300000; ++i) noise += static_cast<char>(i * 7 % 251);
   std::string archive = pack_entry("A", "a") + pack_entry("NOISE", noise) +
@@ -187,8 +189,9 @@ TEST_F(InjectedFaults, ArchiveChangedDuringTheRunNeverEndsWithStatus0) {
     scratch s;
     ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
     ASSERT_TRUE(write_file(s.dir + "/NEW.MDT", other));
-    run_result r = run(s, std::string("(sleep 0.3; ") + rewrite + ") & " +
-                              traced(s, "ARC.MDT", "read:delay_enter=1000000:when=2") +
+    run_result r = run(s, std::string("(until grep -q '^[0-9]* *read(' TRACE 2>/dev/null; do sleep 0.01; done; ") +
+                              rewrite + ") & " +
+                              traced(s, "ARC.MDT", "read:delay_enter=1000000:when=2", "TRACE") +
                               "; status=$?; wait; exit $status");
     EXPECT_EQ(r.status, 1) << rewrite;
     EXPECT_EQ(r.err, text(open_failure_message)) << rewrite;

@@ -1,42 +1,34 @@
 #!/bin/sh
-# The Wine side of the wine tests (label wine), with WINEPREFIX and
-# WINEDEBUG set by the tests:
-#   wine.sh start WINDOWS_BUILD    one Wine server for the whole run
-#   wine.sh stop
-#   wine.sh zip WINDOWS_BUILD NATIVE_EXTRACTOR EXAMPLES_DIR
-#       the Windows zip's program on the bundled sample, its listing and
-#       files compared with the native program's
+# The wine test (label wine): the end-to-end tests against the Windows
+# build through the wrapper CMake writes, then the Windows zip's program
+# on the bundled sample, its listing and files compared with the native
+# program's. One Wine server serves the whole run.
+#   wine.sh WINDOWS_BUILD WRAPPER END_TO_END_TESTS NATIVE_EXTRACTOR EXAMPLES_DIR
 set -eu
-case $1 in
-  start)
-    build=$2
-    if [ ! -f "$build/extractor/extractor.exe" ]; then
-      echo "no Windows build in $build: run cmake --workflow --preset windows"
-      exit 1
-    fi
-    # The servers let go of the test's output, or CTest waits for them.
-    wineboot -i </dev/null >/dev/null 2>&1 || true
-    wineserver -w  # let the set-up's server end, then keep one for the whole
-    wineserver -p </dev/null >/dev/null 2>&1  # run, so no client races one shutting down
-    ;;
-  stop)
-    wineserver -k 2>/dev/null || true
-    ;;
-  zip)
-    build=$2 native=$3 examples=$4
-    zip=$(ls "$build"/extractor-*-win*.zip 2>/dev/null | head -1)
-    [ -n "$zip" ] || { echo "no zip in $build: run cmake --workflow --preset windows"; exit 1; }
-    scratch=$(mktemp -d)
-    trap 'rm -rf "$scratch"' EXIT
-    mkdir "$scratch/zip" "$scratch/native" "$scratch/wine"
-    (cd "$scratch/zip" && cmake -E tar xf "$zip")
-    for f in extractor.exe README.txt LICENSE.txt extractor.txt; do
-      test -s "$scratch/zip/$f" || { echo "the zip lacks $f"; exit 1; }
-    done
-    (cd "$scratch/native" && "$native" "$examples/sample.MDT") > "$scratch/expected"
-    (cd "$scratch/wine" && wine "$scratch/zip/extractor.exe" "$examples/sample.MDT") |
-      tr -d '\r' | diff "$scratch/expected" -
-    for f in "$examples"/sample/*; do cmp "$f" "$scratch/wine/$(basename "$f")"; done
-    echo "ran extractor.exe from $zip"
-    ;;
-esac
+build=$1 wrapper=$2 tests=$3 native=$4 examples=$5
+zip=$(ls "$build"/extractor-*-windows-*.zip 2>/dev/null | head -1)
+if [ ! -f "$build/extractor/extractor.exe" ] || [ -z "$zip" ]; then
+  echo "no Windows build and zip in $build: run cmake --workflow --preset windows"
+  exit 1
+fi
+export WINEDEBUG=-all WINEPREFIX="$build/wineprefix"
+# A server left by an earlier run would keep `wineserver -w` waiting.
+wineserver -k 2>/dev/null || true
+wineboot -i </dev/null >/dev/null 2>&1 || true
+wineserver -w  # let the set-up's server end, then keep one for the whole
+wineserver -p  # run, so that no client races a server shutting down
+scratch=$(mktemp -d)
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
+
+EXTRACTOR_BIN=$wrapper EXTRACTOR_TARGET=windows "$tests" --gtest_brief=1
+
+mkdir "$scratch/zip" "$scratch/native" "$scratch/wine"
+(cd "$scratch/zip" && cmake -E tar xf "$zip")
+for f in extractor.exe README.txt LICENSE.txt extractor.txt; do
+  test -s "$scratch/zip/$f" || { echo "the zip lacks $f"; exit 1; }
+done
+(cd "$scratch/native" && "$native" "$examples/sample.MDT") > "$scratch/expected"
+(cd "$scratch/wine" && wine "$scratch/zip/extractor.exe" "$examples/sample.MDT") |
+  tr -d '\r' | diff "$scratch/expected" -
+for f in "$examples"/sample/*; do cmp "$f" "$scratch/wine/$(basename "$f")"; done
+echo "ran extractor.exe from $zip"
