@@ -8,55 +8,64 @@
 
 namespace {
 
-std::string counting(std::size_t n) {
+std::string counting(std::size_t size) {
   std::string bytes;
-  for (std::size_t i = 0; i < n; ++i) bytes += static_cast<char>(i % 251);
+  for (std::size_t i = 0; i < size; ++i) bytes += static_cast<char>(i % 251);
   return bytes;
 }
 
+// A reader over a pipe holding `size` counting bytes, read in pieces of
+// at most `piece`, and what its last look saw.
+struct piped {
+  piped(std::size_t size, std::size_t piece) : bytes(counting(size)), reader(pipe_holding(bytes)) {
+    reader_limit_reads(reader.get(), piece);
+  }
+  reader_status look(std::size_t need) { return reader_ahead(reader.get(), need, &at, &ahead); }
+  unsigned char byte(std::size_t offset) const { return static_cast<unsigned char>(bytes[offset]); }
+
+  std::string bytes;
+  reader_over reader;
+  const unsigned char* at = nullptr;
+  std::size_t ahead = 0;
+};
+
 TEST(ReaderAhead, PipeReadOnlyForWhatIsNeededInPiecesAsLimited) {
-  std::string bytes = counting(1000);
-  reader_over pipe(pipe_holding(bytes));
-  const unsigned char* p;
-  std::size_t ahead;
-  reader_limit_reads(pipe.get(), 7);
-  ASSERT_EQ(reader_ahead(pipe.get(), 1, &p, &ahead), reader_ok);
-  EXPECT_EQ(ahead, 7u);  // one read, of at most 7 bytes
-  ASSERT_EQ(reader_ahead(pipe.get(), 20, &p, &ahead), reader_ok);
-  EXPECT_EQ(ahead, 21u);  // three reads
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), ahead), bytes.substr(0, 21));
-  reader_limit_reads(pipe.get(), 0);
-  reader_consume(pipe.get(), 21);
-  ASSERT_EQ(reader_ahead(pipe.get(), 1, &p, &ahead), reader_ok);
-  EXPECT_EQ(ahead, 979u);  // what the pipe holds, in one read
-  EXPECT_EQ(reader_offset(pipe.get()), 21);
-  reader_consume(pipe.get(), ahead);
-  EXPECT_EQ(reader_ahead(pipe.get(), 1, &p, &ahead), reader_end);
-  EXPECT_EQ(ahead, 0u);
+  piped pipe(1000, 7);
+  ASSERT_EQ(pipe.look(1), reader_ok);
+  EXPECT_EQ(pipe.ahead, 7u);  // one read, of at most 7 bytes
+  ASSERT_EQ(pipe.look(20), reader_ok);
+  EXPECT_EQ(pipe.ahead, 21u);  // three reads
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(pipe.at), pipe.ahead),
+            pipe.bytes.substr(0, 21));
+  reader_limit_reads(pipe.reader.get(), 0);
+  reader_consume(pipe.reader.get(), 21);
+  ASSERT_EQ(pipe.look(1), reader_ok);
+  EXPECT_EQ(pipe.ahead, 979u);  // what the pipe holds, in one read
+  EXPECT_EQ(reader_offset(pipe.reader.get()), 21);
+  reader_consume(pipe.reader.get(), pipe.ahead);
+  EXPECT_EQ(pipe.look(1), reader_end);
+  EXPECT_EQ(pipe.ahead, 0u);
 }
 
 TEST(ReaderMoveTo, PipeGoesBackToWhatItHoldsAndNoFurther) {
-  // Read 1000 bytes, then 3000 more: without a mark, only the bytes from
-  // the position on are kept when the buffer is refilled.
-  std::string bytes = counting(4000);
-  reader_over pipe(pipe_holding(bytes));
-  const unsigned char* p;
-  std::size_t ahead;
-  reader_limit_reads(pipe.get(), 1000);
-  ASSERT_EQ(reader_ahead(pipe.get(), 1, &p, &ahead), reader_ok);
-  reader_consume(pipe.get(), 600);
-  ASSERT_EQ(reader_ahead(pipe.get(), 401, &p, &ahead), reader_ok);  // refills from 600
-  EXPECT_EQ(reader_move_to(pipe.get(), 599), reader_behind);
-  ASSERT_EQ(reader_move_to(pipe.get(), 600), reader_ok);
-  ASSERT_EQ(reader_ahead(pipe.get(), 1, &p, &ahead), reader_ok);
-  EXPECT_EQ(*p, static_cast<unsigned char>(bytes[600]));
+  // Read 1000 bytes, then more: without a mark, only the bytes from the
+  // position on are kept when the buffer is refilled.
+  piped pipe(4000, 1000);
+  archive_reader* reader = pipe.reader.get();
+  ASSERT_EQ(pipe.look(1), reader_ok);
+  reader_consume(reader, 600);
+  ASSERT_EQ(pipe.look(401), reader_ok);  // refills from 600 on
+  EXPECT_EQ(reader_move_to(reader, 599), reader_behind);
+  ASSERT_EQ(reader_move_to(reader, 600), reader_ok);
+  ASSERT_EQ(pipe.look(1), reader_ok);
+  EXPECT_EQ(*pipe.at, pipe.byte(600));
   // With a mark, the bytes from it on are kept across refills.
-  reader_keep_from(pipe.get(), 700);
-  reader_consume(pipe.get(), ahead);
-  ASSERT_EQ(reader_ahead(pipe.get(), 1000, &p, &ahead), reader_ok);
-  ASSERT_EQ(reader_move_to(pipe.get(), 700), reader_ok);
-  ASSERT_EQ(reader_ahead(pipe.get(), 1, &p, &ahead), reader_ok);
-  EXPECT_EQ(*p, static_cast<unsigned char>(bytes[700]));
+  reader_keep_from(reader, 700);
+  reader_consume(reader, pipe.ahead);
+  ASSERT_EQ(pipe.look(1000), reader_ok);
+  ASSERT_EQ(reader_move_to(reader, 700), reader_ok);
+  ASSERT_EQ(pipe.look(1), reader_ok);
+  EXPECT_EQ(*pipe.at, pipe.byte(700));
 }
 
 }  // namespace
