@@ -1,6 +1,9 @@
 #include "archive/decode.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -137,6 +140,22 @@ TEST(DecodeEntry, FailuresStopDecodingAtOnce) {
   std::FILE* out = std::tmpfile();
   EXPECT_EQ(decode_entry(directory.get(), out, 10, 10), decode_read_error);
   std::fclose(out);
+}
+
+TEST(DecodeEntry, ReadFailingAtACountByteIsReported) {
+  // A socket whose reads give up after 10 ms: "AA" arrives, then the
+  // pair's count byte never does, and that read fails.
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  timeval wait{0, 10000};
+  ASSERT_EQ(setsockopt(ends[0], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait), 0);
+  ASSERT_EQ(write(ends[1], "AA", 2), 2);
+  reader_over in(ends[0]);
+  std::FILE* out = std::tmpfile();
+  EXPECT_EQ(decode_entry(in.get(), out, 10, 10), decode_read_error);
+  EXPECT_EQ(contents_of(out), "A");
+  std::fclose(out);
+  close(ends[1]);
 }
 
 TEST(DecodeEntry, RoundTripOfVariedData) {
