@@ -61,7 +61,7 @@ if [ ! -f libs.MDT ] || [ ! -f code.MDT ]; then
       [ "$size" -ge "$min" ] && [ "$size" -le "$max" ] || continue
       i=$((i + 1)); total=$((total + size))
       cp "$f" "$dir/$(printf "%s%05d.BIN" "$prefix" "$i")"
-      [ "$total" -lt "$limit" ] || break
+      [ "$total" -lt "$limit" ] || { cat >/dev/null; break; }  # no SIGPIPE upstream
     done
   }
   find /usr/lib/x86_64-linux-gnu /usr/lib/aarch64-linux-gnu -maxdepth 1 -type f \
