@@ -91,6 +91,10 @@ void reader_init(archive_reader* reader, int fd) {
 
 void reader_limit_reads(archive_reader* reader, std::size_t most) { reader->max_read = most; }
 
+const file_state& reader_start_state(const archive_reader* reader) {
+  return reader->at_start;
+}
+
 int64_t reader_offset(const archive_reader* reader) {
   return reader->base + static_cast<int64_t>(reader->pos);
 }

@@ -69,7 +69,7 @@ int run_extractor(int argc, char** argv) {
   if (fd < 0) return fail(open_failure_message, exit_failure);
   reader_init(&archive, fd);
 
-  output_folder folder = output_folder_for(fd);
+  output_folder folder = output_folder_for(reader_start_state(&archive));
   int status = extract_all(&archive, &folder);
   close_output_folder(&folder);
   close_file(fd);

@@ -53,8 +53,8 @@ bool is_archive(const file_state& archive, const file_state& file) {
   return archive.size == file.size && same_time;
 }
 
-output_folder output_folder_for(int archive_fd) {
-  return output_folder{state_of(archive_fd), -1};
+output_folder output_folder_for(const file_state& archive) {
+  return output_folder{archive, -1};
 }
 
 bool posix_name_is_refused(const char* name) {

@@ -38,9 +38,9 @@ struct output_folder {
 // How often a name that keeps coming back is removed before it is refused.
 constexpr int replace_tries = 4;
 
-// The current folder, for a run over the archive open on `archive_fd`;
+// The current folder, for a run over the archive that `archive` describes;
 // opens nothing yet.
-output_folder output_folder_for(int archive_fd);
+output_folder output_folder_for(const file_state& archive);
 
 // Makes failing writes come back as errors rather than signals that stop
 // the process: a file size limit (SIGXFSZ) is a write failure, and a
