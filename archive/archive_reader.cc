@@ -8,7 +8,7 @@ namespace {
 constexpr std::size_t buffer_size = sizeof(archive_reader::bytes);
 
 bool is_regular(const archive_reader* reader) {
-  return reader->at_start.known && reader->at_start.kind == file_regular;
+  return reader->at_start.kind == file_regular;
 }
 
 bool same_time(file_time a, file_time b) {
@@ -53,14 +53,14 @@ bool read_once(archive_reader* reader) {
 }
 
 // Moves the bytes still wanted to the buffer's start: those ahead, and on
-// a pipe those from the mark on while it lies at most reader_capacity
+// a pipe those from the mark on while it lies at most reader_most_behind
 // behind the position. A file goes back by seeking instead.
 void make_room(archive_reader* reader) {
   std::size_t from = reader->pos;
   if (reader->keep >= 0 && !reader->seekable) {
     int64_t mark = reader->keep - reader->base;
     if (mark < static_cast<int64_t>(reader->pos)) {
-      if (reader->pos - static_cast<std::size_t>(mark) <= reader_capacity) {
+      if (reader->pos - static_cast<std::size_t>(mark) <= reader_most_behind) {
         from = static_cast<std::size_t>(mark);
       } else {
         reader->keep = -1;  // too far behind: the pipe can no longer go back there
@@ -77,7 +77,7 @@ void make_room(archive_reader* reader) {
 
 }  // namespace
 
-void reader_init(archive_reader* reader, int fd) {
+bool reader_init(archive_reader* reader, int fd) {
   reader->fd = fd;
   reader->seekable = can_seek(fd);
   reader->at_start = state_of(fd);
@@ -87,6 +87,7 @@ void reader_init(archive_reader* reader, int fd) {
   reader->failed = false;
   std::memset(reader->bytes, 0, reader_lookbehind);
   empty_at(reader, 0);
+  return reader->at_start.known;
 }
 
 void reader_limit_reads(archive_reader* reader, std::size_t most) { reader->max_read = most; }
@@ -127,6 +128,12 @@ void reader_keep_from(archive_reader* reader, int64_t offset) {
 reader_status reader_move_to(archive_reader* reader, int64_t target) {
   reader->keep = -1;
   if (reader->failed) return reader_failed;
+  // However much of it a pipe still holds, it goes back no further than
+  // the limit, which the archive alone then decides.
+  if (!reader->seekable &&
+      target < reader_offset(reader) - static_cast<int64_t>(reader_most_behind)) {
+    return reader_behind;
+  }
   int64_t first = reader->base + static_cast<int64_t>(reader_lookbehind);
   int64_t last = descriptor_offset(reader);
   if (target >= first && target <= last) {
@@ -151,10 +158,18 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
   return reader_ok;
 }
 
+bool reader_state_now(const archive_reader* reader, file_state* now) {
+  const file_state& start = reader->at_start;
+  if (!is_regular(reader)) {
+    *now = start;
+    return true;
+  }
+  *now = state_of(reader->fd);
+  return now->known && now->size == start.size && same_time(now->modified, start.modified) &&
+         same_time(now->changed, start.changed);
+}
+
 bool reader_unchanged(const archive_reader* reader) {
-  if (!is_regular(reader)) return true;
-  file_state now = state_of(reader->fd);
-  return now.known && now.size == reader->at_start.size &&
-         same_time(now.modified, reader->at_start.modified) &&
-         same_time(now.changed, reader->at_start.changed);
+  file_state now;
+  return reader_state_now(reader, &now);
 }

@@ -8,14 +8,20 @@
 // when fewer bytes are ahead than were asked for, so it is never waited on
 // for bytes that decoding may not need.
 //
-// Going back: the walk marks where the next header is (reader_keep_from),
-// and every byte from the mark on is kept while it lies at most
-// reader_capacity bytes behind the position, so the reader gets back to
-// the mark from a pipe too whenever reading went at most that far past it.
+// Going back: a file is repositioned. On a pipe the walk marks where the
+// next header is (reader_keep_from), and every byte from the mark on is
+// kept while it lies at most reader_most_behind bytes behind the
+// position; the reader goes back to the mark when the position is at most
+// that far past it, and never when it is further, whatever the pipe still
+// holds, so that how far a pipe goes back is a property of the archive,
+// not of how its writer's pieces fell.
 //
+// The archive's state (kind, identity, size and times) is asked when the
+// reader starts, and an archive whose state cannot be asked is not read.
 // A regular file must not change while it is read: one that ends before
 // the size it had at the start, or whose size, modification time or
-// change time differ after a read from what they were, fails.
+// change time differ after a read from what they were, fails, as does a
+// later question about its state that gets no answer.
 #ifndef ARCHIVE_ARCHIVE_READER_H
 #define ARCHIVE_ARCHIVE_READER_H
 
@@ -24,8 +30,8 @@
 
 #include "archive/file_io.h"
 
-constexpr std::size_t reader_capacity = 256 * 1024;  // bytes a read fills
-constexpr std::size_t reader_most_ahead = 4096;      // the most one look asks for
+constexpr std::size_t reader_most_behind = 256 * 1024;  // how far back a pipe goes
+constexpr std::size_t reader_most_ahead = 4096;         // the most one look asks for
 constexpr std::size_t reader_lookbehind = 1;  // bytes before a look that may be read
 
 enum reader_status {
@@ -51,12 +57,13 @@ struct archive_reader {
   int64_t keep;  // bytes from this offset on are kept (-1: none)
   bool at_end;   // the descriptor gave the end of the file at base + end
   bool failed;
-  unsigned char bytes[reader_lookbehind + reader_capacity + reader_most_ahead];
+  unsigned char bytes[reader_lookbehind + reader_most_behind + reader_most_ahead];
 };
 
 // Starts reading the archive open on `fd`, a descriptor standing at its
-// offset 0. The reader never closes `fd`.
-void reader_init(archive_reader* reader, int fd);
+// offset 0, and asks its state. False when the state cannot be asked: the
+// archive must not be read then. The reader never closes `fd`.
+bool reader_init(archive_reader* reader, int fd);
 
 // For tests: no read takes more than `most` bytes (0: as many as fit).
 void reader_limit_reads(archive_reader* reader, std::size_t most);
@@ -85,11 +92,18 @@ void reader_keep_from(archive_reader* reader, int64_t offset);
 // Moves to the archive offset `target`, which may lie past the end of
 // the file (reading there gives nothing): inside the buffer, by seeking,
 // or, where seeking fails or cannot be done, by reading forward. Returns
-// reader_ok, reader_behind or reader_failed.
+// reader_ok, reader_behind (a pipe, more than reader_most_behind bytes
+// back) or reader_failed.
 reader_status reader_move_to(archive_reader* reader, int64_t target);
 
-// True when the archive is still what it was at the start: always for a
-// pipe; for a regular file, the same size and times.
+// The archive's state now, in `*now`: asked again for a regular file, the
+// state at the start for anything else (a pipe's times move as it is
+// written). True when the archive is still what it was at the start: for
+// a regular file, its state could be asked and shows the same size and
+// times.
+bool reader_state_now(const archive_reader* reader, file_state* now);
+
+// reader_state_now, for its answer alone.
 bool reader_unchanged(const archive_reader* reader);
 
 #endif

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/decode.h"
@@ -193,6 +195,26 @@ TEST(EntryWalk, PipeAndFileAgreeWhenDecodingPassesTheNextHeader) {
   EXPECT_EQ(walk_bytes(overrun).end, walk_end);
 }
 
+TEST(EntryWalk, PipeGoesBackAsFarAsItsLimitAndNoFurther) {
+  // Decoding that ends reader_most_behind bytes past the next header goes
+  // back there, one byte further does not, whatever pieces the pipe gave.
+  const int64_t limit = reader_most_behind;
+  std::string at_limit = archive_reading_past(limit);
+  std::string beyond = archive_reading_past(limit + 1);
+  walked file = walk_bytes(at_limit);
+  ASSERT_EQ(file.names, (names{"A", "B", "C", "D"}));
+  EXPECT_EQ(walk_bytes(beyond).end, walk_end);
+  for (std::size_t piece : {0u, 300u, 4096u, 7000u, 65536u}) {
+    walked back = walk_pipe(at_limit, piece);
+    EXPECT_EQ(back.end, walk_end) << "pieces of " << piece;
+    EXPECT_EQ(back.names, file.names) << "pieces of " << piece;
+    EXPECT_TRUE(back.outputs == file.outputs) << "pieces of " << piece;
+    walked too_far = walk_pipe(beyond, piece);
+    EXPECT_EQ(too_far.end, walk_unreachable) << "pieces of " << piece;
+    EXPECT_EQ(too_far.names, (names{"A"})) << "pieces of " << piece;
+  }
+}
+
 TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
   // The file is cut short after the reader started on it: the first read
   // finds the size changed.
@@ -212,6 +234,23 @@ TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
   ASSERT_EQ(pwrite(rewritten.fd, "Z", 1, 40), 1);
   ASSERT_EQ(futimens(rewritten.fd, long_ago), 0);
   EXPECT_EQ(walk_reader(rewritten.get()).end, walk_read_error);
+  // Rewritten in place with its modification time set back, or removed:
+  // only the change time shows it. The file is older than the coarse
+  // clock's tick when that happens, so that the change time moves.
+  char path[] = "/tmp/extractor-walk-XXXXXX";
+  close(mkstemp(path));
+  ASSERT_TRUE(write_file(path, archive));
+  reader_over set_back(file_holding(archive));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  reader_over removed(open(path, O_RDONLY));
+  struct stat st;
+  ASSERT_EQ(fstat(set_back.fd, &st), 0);
+  const timespec same_times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(pwrite(set_back.fd, "Z", 1, 40), 1);
+  ASSERT_EQ(futimens(set_back.fd, same_times), 0);
+  EXPECT_EQ(walk_reader(set_back.get()).end, walk_read_error);
+  ASSERT_EQ(unlink(path), 0);
+  EXPECT_EQ(walk_reader(removed.get()).end, walk_read_error);
   // Changed after its last read: the walk's end finds it.
   std::string small = pack_entry("S", "small") + pack_entry("T", "t");
   reader_over late(file_holding(small));

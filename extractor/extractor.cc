@@ -67,9 +67,14 @@ int run_extractor(int argc, char** argv) {
   keep_signals_from_stopping_writes();
   int fd = open_for_reading(argv[1]);
   if (fd < 0) return fail(open_failure_message, exit_failure);
-  reader_init(&archive, fd);
+  if (!reader_init(&archive, fd)) {
+    // Without its state the archive could be neither told from the
+    // entries' files nor seen to change.
+    close_file(fd);
+    return fail(open_failure_message, exit_failure);
+  }
 
-  output_folder folder = output_folder_for(reader_start_state(&archive));
+  output_folder folder = output_folder_for(&archive);
   int status = extract_all(&archive, &folder);
   close_output_folder(&folder);
   close_file(fd);

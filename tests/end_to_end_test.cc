@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -617,6 +618,49 @@ TEST_F(EndToEnd, ArchiveOnAPipe) {
     }
   }
   EXPECT_EQ(file("TWO"), "two");
+
+  // Decoding that ends 256 KiB (the limit the README and man page give)
+  // past the next header goes back there, one byte more fails, whatever
+  // pieces and pauses the writer gives: here 300 and 7,000 bytes in turn.
+  for (int64_t past : {int64_t{256 * 1024}, int64_t{256 * 1024 + 1}}) {
+    std::string past_next = archive_reading_past(past);
+    std::thread writer([&] {
+      sigset_t broken_pipe;  // the reader gives up: EPIPE, not the signal
+      sigemptyset(&broken_pipe);
+      sigaddset(&broken_pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &broken_pipe, nullptr);
+      int fd = -1;
+      for (int tries = 0; fd < 0 && tries < 2000; ++tries) {  // until the program opens it
+        fd = open((dir + "/FIFO").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      if (fd < 0 || fcntl(fd, F_SETFL, 0) != 0) return;
+      for (std::size_t at = 0, i = 0; at < past_next.size(); ++i) {
+        std::size_t piece = std::min<std::size_t>(i % 2 ? 7000 : 300, past_next.size() - at);
+        if (write(fd, past_next.data() + at, piece) != static_cast<ssize_t>(piece)) break;
+        at += piece;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+      }
+      close(fd);
+    });
+    run_result piped = run({"extractor", "FIFO"});
+    writer.join();
+    std::vector<std::string> piped_files;
+    for (const char* name : {"A", "B", "C", "D"}) piped_files.push_back(exists(name) ? file(name) : "");
+    run_result from_file = extract(past_next);
+    if (past == 256 * 1024) {
+      EXPECT_EQ(piped.status, 0);
+      EXPECT_EQ(piped.out, from_file.out);
+      for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(piped_files[i] == file(std::string(1, "ABCD"[i]))) << "ABCD"[i];
+      }
+    } else {
+      EXPECT_EQ(piped.status, 1);
+      EXPECT_EQ(piped.err, open_failure);
+      EXPECT_EQ(piped.out, from_file.out.substr(0, from_file.out.find('\n') + 1));
+    }
+    for (const char* name : {"A", "B", "C", "D"}) fs::remove(dir + "/" + name);
+  }
 
   // An empty entry's new file has the FIFO's size, and may have its times
   // to the nanosecond: it is still no name of the archive.

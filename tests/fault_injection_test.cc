@@ -163,6 +163,23 @@ TEST_F(InjectedFaults, FailedSeeksAndEarlyEndsNeverEndQuietly) {
   }
 }
 
+TEST_F(InjectedFaults, ArchiveStateThatCannotBeAskedStopsTheRun) {
+  // An entry named like the archive: without the archive's state, asked
+  // at the start (when=1) or after a read (2+), it cannot be told apart.
+  std::string archive = pack_entry("X1.TXT", "x1") + pack_entry("ARC.MDT", "wiped");
+  for (const char* when : {"1", "2+"}) {
+    scratch s;
+    ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", archive));
+    run_result r = run(s, traced(s, "ARC.MDT",
+                                 std::string("fstat,newfstatat,statx:error=EIO:when=") + when));
+    EXPECT_EQ(r.status, 1) << when;
+    EXPECT_EQ(r.err, text(open_failure_message)) << when;
+    EXPECT_EQ(r.out, "") << when;
+    EXPECT_EQ(s.file("ARC.MDT"), archive) << when;
+    EXPECT_EQ(s.file("X1.TXT"), "<missing>") << when;
+  }
+}
+
 TEST_F(InjectedFaults, OutputFileThatFailsToCloseIsAWriteFailure) {
   scratch s;
   ASSERT_TRUE(write_file(s.dir + "/ARC.MDT", pack_entry("OUT.TXT", "data") +

@@ -56,6 +56,26 @@ std::string pack_entry(const std::string& name, const std::string& data) {
          packed;
 }
 
+std::string archive_reading_past(int64_t past) {
+  std::string literals;
+  while (static_cast<int64_t>(literals.size()) < past) literals += literals.size() % 2 ? "x" : "y";
+  std::string rest = header_bytes("B", 0, 0) + pack_entry("C", literals) + pack_entry("D", "d");
+  // The tokens that A's decoding takes from `rest` to end `past` bytes
+  // in, read against A's last byte; past C's header each is one byte.
+  int64_t tokens = 0;
+  char previous = 'A';
+  for (int64_t at = 0; at < past; ++tokens) {
+    char c = rest[static_cast<std::size_t>(at)];
+    at += c == previous ? 2 : 1;
+    previous = c;
+  }
+  // A's data: one literal, then `tokens` run pairs of one copy, each two
+  // bytes and one token, so that `tokens` of its packed_size are left.
+  std::string data = "A";
+  for (int64_t i = 0; i < tokens; ++i) data += std::string("A\0", 2);
+  return header_bytes("A", static_cast<int32_t>(data.size()), INT32_MAX) + data + rest;
+}
+
 bool read_file(const std::string& path, std::string* bytes) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;

@@ -19,6 +19,12 @@ std::string header_bytes(const std::string& name, int32_t packed_size,
 // One whole entry: header plus coded data, with matching sizes.
 std::string pack_entry(const std::string& name, const std::string& data);
 
+// An archive of four entries, A, B (empty), C and D (text), where A's
+// unpacked_size claims more than its data holds, so that its decoding,
+// ended by its token count, reads on through B's header and C's to end
+// exactly `past` bytes (at least 100) past B's header.
+std::string archive_reading_past(int64_t past);
+
 // Reads a whole file into `bytes`, or writes `bytes` as a whole file.
 // Both return false on failure.
 bool read_file(const std::string& path, std::string* bytes);
