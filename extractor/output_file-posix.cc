@@ -36,7 +36,7 @@ constexpr mode_t new_file_mode = 0666;  // less the umask, as fopen gives
 // of the archive) in that instant, and that one name is then removed.
 // Contents reachable by another name are never touched, and nothing is
 // written anywhere but into the new file.
-int create_leaf(int dir, const char* leaf, const file_state& archive) {
+int create_leaf(int dir, const char* leaf, const output_folder& folder) {
   for (int attempt = 0; attempt < replace_tries; ++attempt) {
     int fd = openat(dir, leaf, file_flags, new_file_mode);
     if (fd >= 0 || errno != EEXIST) return fd;
@@ -45,9 +45,7 @@ int create_leaf(int dir, const char* leaf, const file_state& archive) {
       if (errno == ENOENT) continue;  // gone meanwhile
       return -1;
     }
-    bool replaceable = there.kind == file_link ||
-                       (there.kind == file_regular && !is_archive(archive, there));
-    if (!replaceable) return -1;
+    if (!may_replace(folder, there)) return -1;
     if (unlinkat(dir, leaf, 0) != 0 && errno != ENOENT) return -1;
   }
   return -1;
@@ -103,7 +101,7 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
   const char* leaf = nullptr;
   int dir = open_parent(here, name, &leaf);
   if (dir < 0) return nullptr;
-  int fd = create_leaf(dir, leaf, folder->archive);
+  int fd = create_leaf(dir, leaf, *folder);
   if (dir != here) close(dir);
   if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, "wb");

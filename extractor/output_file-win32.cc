@@ -134,7 +134,7 @@ bool open_directory(directory* parent, const wchar_t* component, directory* chil
 // checked is what is deleted: only a disk file other than the archive, at
 // the name itself. A symbolic link is opened and removed itself, never its
 // target. True when it is gone (or was gone already).
-bool remove_existing(directory* dir, const wchar_t* leaf, const file_state& archive) {
+bool remove_existing(directory* dir, const wchar_t* leaf, const output_folder& folder) {
   NTSTATUS status;
   HANDLE handle = open_relative(dir->handle, leaf, DELETE | FILE_READ_ATTRIBUTES, 0,
                                 share_all, FILE_OPEN,
@@ -147,8 +147,7 @@ bool remove_existing(directory* dir, const wchar_t* leaf, const file_state& arch
   FILE_DISPOSITION_INFO dispose{};
   dispose.DeleteFile = TRUE;
   wchar_t path[path_room];
-  bool removed = there.known && there.kind != file_other &&
-                 !is_archive(archive, there) && is_child(dir, handle, leaf, path) &&
+  bool removed = there.known && may_replace(folder, there) && is_child(dir, handle, leaf, path) &&
                  SetFileInformationByHandle(handle, FileDispositionInfo,
                                             &dispose, sizeof dispose);
   CloseHandle(handle);
@@ -157,14 +156,14 @@ bool remove_existing(directory* dir, const wchar_t* leaf, const file_state& arch
 
 // Creates `leaf` in `dir` as a new file, replacing a disk file or a link
 // that has the name; INVALID_HANDLE_VALUE when refused.
-HANDLE create_leaf(directory* dir, const wchar_t* leaf, const file_state& archive) {
+HANDLE create_leaf(directory* dir, const wchar_t* leaf, const output_folder& folder) {
   for (int attempt = 0; attempt < replace_tries; ++attempt) {
     NTSTATUS status;
     HANDLE handle = open_relative(dir->handle, leaf, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                                   FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ,
                                   FILE_CREATE, FILE_NON_DIRECTORY_FILE, &status);
     if (handle != INVALID_HANDLE_VALUE) return handle;
-    if (status != name_collision || !remove_existing(dir, leaf, archive)) break;
+    if (status != name_collision || !remove_existing(dir, leaf, folder)) break;
   }
   return INVALID_HANDLE_VALUE;
 }
@@ -213,7 +212,7 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
     trim(part);
     if (last) {
       // "" ("DIR/") is not a file name.
-      if (*part != L'\0') file = create_leaf(dir, part, folder->archive);
+      if (*part != L'\0') file = create_leaf(dir, part, *folder);
       break;
     }
     if (*part != L'\0') {  // "SUB//A.TXT" and "./A.TXT" ("." trims to "")

@@ -53,8 +53,21 @@ bool is_archive(const file_state& archive, const file_state& file) {
   return archive.size == file.size && same_time;
 }
 
-output_folder output_folder_for(const file_state& archive) {
+output_folder output_folder_for(const archive_reader* archive) {
   return output_folder{archive, -1};
+}
+
+bool may_replace(const output_folder& folder, const file_state& there) {
+  if (there.kind == file_link) return true;
+  if (there.kind != file_regular) return false;
+  // The archive's times may have moved since the start (a touch), and on
+  // mounts where only size and time tell a name of it from another file,
+  // the archive at the name then matches neither its old state nor, if
+  // the name was asked first, its new one: a changed archive replaces
+  // nothing.
+  file_state now;
+  if (!reader_state_now(folder.archive, &now)) return false;
+  return !is_archive(reader_start_state(folder.archive), there) && !is_archive(now, there);
 }
 
 bool posix_name_is_refused(const char* name) {

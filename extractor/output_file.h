@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/archive_reader.h"
 #include "archive/file_io.h"
 
 // True when `file` is the archive: the same device and index; or, when
@@ -30,17 +31,23 @@ bool is_archive(const file_state& archive, const file_state& file);
 
 // Where the entries' files go: the current folder, for the whole run.
 struct output_folder {
-  file_state archive;  // the archive, never to be replaced
-  intptr_t handle;     // the current folder once opened (a descriptor, or
-                       // a Windows HANDLE), -1 until then
+  const archive_reader* archive;  // the archive, never to be replaced
+  intptr_t handle;  // the current folder once opened (a descriptor, or a
+                    // Windows HANDLE), -1 until then
 };
 
 // How often a name that keeps coming back is removed before it is refused.
 constexpr int replace_tries = 4;
 
-// The current folder, for a run over the archive that `archive` describes;
-// opens nothing yet.
-output_folder output_folder_for(const file_state& archive);
+// The current folder, for a run over the archive `archive` reads; opens
+// nothing yet.
+output_folder output_folder_for(const archive_reader* archive);
+
+// True when `there`, what stands at an entry's name, may be removed to
+// make way for the entry: a symbolic link; or a regular file when the
+// archive, asked again, has not changed since the run began and `there`
+// is no name of it (is_archive), as it was then or as it is now.
+bool may_replace(const output_folder& folder, const file_state& there);
 
 // Makes failing writes come back as errors rather than signals that stop
 // the process: a file size limit (SIGXFSZ) is a write failure, and a

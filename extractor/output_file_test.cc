@@ -1,6 +1,9 @@
 #include "extractor/output_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/support/stream.h"
 
 namespace {
 
@@ -64,6 +67,24 @@ TEST(IsArchive, SameFileWhateverAMountNumbersItAs) {
   EXPECT_FALSE(is_archive(fifo, empty));
   empty.kind = file_link;
   EXPECT_FALSE(is_archive(archive, file_state{true, file_link, 10, 601, 330000, when, when}));
+}
+
+TEST(MayReplace, LinksAndOtherFilesUntilTheArchiveChanges) {
+  reader_over archive(file_holding("an archive"));
+  output_folder folder = output_folder_for(archive.get());
+  const file_time when{1700000000, 5};
+  const file_state other{true, file_regular, 1, 2, 3, when, when};
+  const file_state link{true, file_link, 1, 3, 3, when, when};
+  const file_state fifo{true, file_other, 1, 4, 0, when, when};
+  EXPECT_TRUE(may_replace(folder, other));
+  EXPECT_TRUE(may_replace(folder, link));
+  EXPECT_FALSE(may_replace(folder, fifo));
+  EXPECT_FALSE(may_replace(folder, reader_start_state(archive.get())));
+  // Touched: whatever stands at the name now, no regular file goes.
+  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(futimens(archive.fd, long_ago), 0);
+  EXPECT_FALSE(may_replace(folder, other));
+  EXPECT_TRUE(may_replace(folder, link));
 }
 
 }  // namespace
