@@ -23,8 +23,8 @@ int64_t descriptor_offset(const archive_reader* reader) {
 
 // Empties the buffer, which then starts at `offset`.
 void empty_at(archive_reader* reader, int64_t offset) {
-  reader->base = offset - static_cast<int64_t>(reader_lookbehind);
-  reader->pos = reader->end = reader_lookbehind;
+  reader->base = offset;
+  reader->pos = reader->end = 0;
 }
 
 // One read into the buffer's free room. False at the end of the file or
@@ -67,12 +67,11 @@ void make_room(archive_reader* reader) {
       }
     }
   }
-  if (from <= reader_lookbehind) return;
-  std::size_t shift = from - reader_lookbehind;
-  std::memmove(reader->bytes + reader_lookbehind, reader->bytes + from, reader->end - from);
-  reader->base += static_cast<int64_t>(shift);
-  reader->pos -= shift;
-  reader->end -= shift;
+  if (from == 0) return;
+  std::memmove(reader->bytes, reader->bytes + from, reader->end - from);
+  reader->base += static_cast<int64_t>(from);
+  reader->pos -= from;
+  reader->end -= from;
 }
 
 }  // namespace
@@ -85,7 +84,6 @@ bool reader_init(archive_reader* reader, int fd) {
   reader->keep = -1;
   reader->at_end = false;
   reader->failed = false;
-  std::memset(reader->bytes, 0, reader_lookbehind);
   empty_at(reader, 0);
   return reader->at_start.known;
 }
@@ -122,7 +120,7 @@ void reader_consume(archive_reader* reader, std::size_t count) {
 }
 
 void reader_keep_from(archive_reader* reader, int64_t offset) {
-  reader->keep = offset > reader->base ? offset : -1;
+  reader->keep = offset >= reader->base ? offset : -1;
 }
 
 reader_status reader_move_to(archive_reader* reader, int64_t target) {
@@ -134,7 +132,7 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
       target < reader_offset(reader) - static_cast<int64_t>(reader_most_behind)) {
     return reader_behind;
   }
-  int64_t first = reader->base + static_cast<int64_t>(reader_lookbehind);
+  int64_t first = reader->base;
   int64_t last = descriptor_offset(reader);
   if (target >= first && target <= last) {
     reader->pos = static_cast<std::size_t>(target - reader->base);

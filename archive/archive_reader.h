@@ -32,7 +32,6 @@
 
 constexpr std::size_t reader_most_behind = 256 * 1024;  // how far back a pipe goes
 constexpr std::size_t reader_most_ahead = 4096;         // the most one look asks for
-constexpr std::size_t reader_lookbehind = 1;  // bytes before a look that may be read
 
 enum reader_status {
   reader_ok,
@@ -48,16 +47,14 @@ struct archive_reader {
   bool seekable;
   file_state at_start;  // a regular file's state when the reader started
   std::size_t max_read;
-  // bytes[reader_lookbehind .. end) hold the archive from offset base +
-  // reader_lookbehind on; the bytes before are readable, so the byte
-  // before `pos` always is.
+  // bytes[0 .. end) hold the archive from offset base on.
   int64_t base;
   std::size_t pos;
   std::size_t end;
   int64_t keep;  // bytes from this offset on are kept (-1: none)
   bool at_end;   // the descriptor gave the end of the file at base + end
   bool failed;
-  unsigned char bytes[reader_lookbehind + reader_most_behind + reader_most_ahead];
+  unsigned char bytes[reader_most_behind + reader_most_ahead];
 };
 
 // Starts reading the archive open on `fd`, a descriptor standing at its
@@ -75,11 +72,11 @@ const file_state& reader_start_state(const archive_reader* reader);
 // The archive offset of the next byte.
 int64_t reader_offset(const archive_reader* reader);
 
-// Looks at the bytes ahead of the position: `*bytes` points at them,
-// `*ahead` tells how many there are, and the byte before `*bytes` is
-// readable (its value is of no use). Returns reader_ok with at least `need` (1 to
-// reader_most_ahead) of them, reader_end when the archive ends sooner, or
-// reader_failed. Only this and reader_move_to read the archive.
+// Looks at the bytes ahead of the position: `*bytes` points at them and
+// `*ahead` tells how many there are. Returns reader_ok with at least
+// `need` (1 to reader_most_ahead) of them, reader_end when the archive
+// ends sooner, or reader_failed. Only this and reader_move_to read the
+// archive.
 reader_status reader_ahead(archive_reader* reader, std::size_t need,
                            const unsigned char** bytes, std::size_t* ahead);
 

@@ -7,33 +7,39 @@
 //   run pair  a byte equal to the previous byte, then a count byte K: writes
 //             the previous byte K + 1 times (1 to 256 copies).
 // Decoding ends when unpacked_size bytes are written or packed_size tokens
-// are decoded, whichever comes first (a run pair counts as one token).
+// are decoded, whichever comes first (a run pair counts as one token); a
+// run pair is cut at the first bound.
+//
+// decode_block is the decoder itself, from bytes in memory to bytes in
+// memory; decode_entry feeds it from the archive's reader and hands what
+// it decodes to the entry's file.
 #ifndef ARCHIVE_DECODE_H
 #define ARCHIVE_DECODE_H
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "archive/archive_reader.h"
 
-enum decode_status { decode_ok, decode_write_error, decode_read_error };
+// Where one entry's decoding stands.
+struct decode_state {
+  int previous;         // the previous byte
+  int64_t remaining;    // bytes still to write
+  int64_t tokens_left;  // tokens still to decode
+};
 
-// Decodes one entry from `reader`, standing at its first packed byte, into
-// `output`: at most unpacked_size bytes from at most packed_size tokens,
-// which may run on past the packed data, in memory of a fixed size. Returns
-// decode_ok, or decode_write_error or decode_read_error at the first
-// failure, after which nothing more is written; it never writes a byte the
-// tokens read do not give (a run pair cut off by the archive's end gives
-// none), never opens, closes or repositions either stream, and leaves the
-// reader just after the last byte it took.
-decode_status decode_entry(archive_reader* reader, std::FILE* output,
-                           int32_t packed_size, int32_t unpacked_size);
+// The state at the start of an entry with these sizes.
+decode_state decode_start(int32_t packed_size, int32_t unpacked_size);
 
-// The inner loops decode_entry can use; all give the same results.
-// decode_loop_best is the fastest this processor runs; decode_loop_exact
-// takes every token one at a time, with no fast loop.
+// True once the entry is whole: no byte left to write or no token to decode.
+bool decode_finished(const decode_state& state);
+
+// The inner loops decode_block can use; all give the same results.
+// decode_loop_widest takes tokens with the widest vectors this processor
+// has of those built in; decode_loop_exact has no vector loop, and takes
+// one run pair or one span of literals (up to 4096) at a time.
 enum decode_loop {
-  decode_loop_best,
+  decode_loop_widest,
   decode_loop_exact,
   decode_loop_portable,
   decode_loop_sse2,
@@ -42,12 +48,39 @@ enum decode_loop {
 };
 
 // True when `loop` is built in and this processor can run it; always for
-// decode_loop_best, decode_loop_exact and decode_loop_portable.
+// decode_loop_widest, decode_loop_exact and decode_loop_portable.
 bool decode_loop_available(decode_loop loop);
 
-// decode_entry with a chosen inner loop, for tests and benchmarks.
-decode_status decode_entry_with(decode_loop loop, archive_reader* reader,
-                                std::FILE* output, int32_t packed_size,
-                                int32_t unpacked_size);
+// decode_block takes no token while fewer than this many bytes of output
+// room are left: the most that one step of it writes.
+constexpr std::size_t decode_min_room = 8192;
+
+// Decodes whole tokens of one entry from in[0 .. in_size) into
+// out[0 .. out_size), going on from `*state` and leaving it where it
+// stopped. Returns how many input bytes it took, and sets `*written` to how
+// many bytes it wrote. It never reads outside in[0 .. in_size) nor writes
+// outside out[0 .. out_size), and never takes a token the state's bounds
+// would cut, but for a last run pair cut at the output bound. It stops at
+// the entry's end (decode_finished), where the input ends before a whole
+// token (a run pair's first byte without its count), or where fewer than
+// decode_min_room bytes of output room are left.
+std::size_t decode_block(decode_state* state, const unsigned char* in, std::size_t in_size,
+                         unsigned char* out, std::size_t out_size, std::size_t* written,
+                         decode_loop loop = decode_loop_widest);
+
+enum decode_status { decode_ok, decode_write_error, decode_read_error };
+
+// Decodes one entry from `reader`, standing at its first packed byte, into
+// the file open for writing on the descriptor `output`: at most
+// unpacked_size bytes from at most packed_size tokens, which may run on
+// past the packed data, in memory of a fixed size. Returns decode_ok, or
+// decode_write_error or decode_read_error at the first failure, after
+// which nothing more is written. It writes no byte the tokens read do not
+// give (a run pair cut off by the archive's end gives none), writes in
+// pieces of at least 256 KiB but for an entry's last, never opens, closes
+// or repositions either file, and leaves the reader just after the last
+// byte it took.
+decode_status decode_entry(archive_reader* reader, int output, int32_t packed_size,
+                           int32_t unpacked_size, decode_loop loop = decode_loop_widest);
 
 #endif

@@ -1,59 +1,25 @@
-// decode_entry against the plain byte-at-a-time reference decoder: the
-// same output, the same status and the archive left at the same offset,
-// for each inner loop (one test suite per loop) and for reads cut into
-// short pieces, from files and pipes, on random and adversarial inputs
-// whose sizes need not tell the truth.
+// decode_block against the plain byte-at-a-time reference decoder, on
+// memory: the same output and the same bytes taken, for each inner loop
+// (one test suite per loop), with the input handed over in pieces that end
+// anywhere and output buffers whose ends fall anywhere, on random and
+// adversarial inputs whose sizes need not tell the truth.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "archive/decode.h"
+#include "tests/support/block_feeder.h"
 #include "tests/support/packer.h"
 #include "tests/support/reference_decoder.h"
-#include "tests/support/stream.h"
 
 namespace {
-
-struct outcome {
-  decode_status status;
-  std::string output;
-  int64_t consumed;  // where the archive stands afterwards
-};
-
-outcome reference(const std::string& packed, int32_t packed_size,
-                  int32_t unpacked_size) {
-  std::FILE* in = stream_of(packed);
-  std::FILE* out = std::tmpfile();
-  outcome o{};
-  o.status = reference_decode_entry(in, out, packed_size, unpacked_size,
-                                    &o.consumed);
-  o.output = contents_of(out);
-  std::fclose(in);
-  std::fclose(out);
-  return o;
-}
-
-outcome decoded(decode_loop loop, int fd, std::size_t max_read,
-                int32_t packed_size, int32_t unpacked_size) {
-  reader_over in(fd);
-  reader_limit_reads(in.get(), max_read);
-  std::FILE* out = std::tmpfile();
-  outcome o{};
-  o.status = decode_entry_with(loop, in.get(), out, packed_size, unpacked_size);
-  o.consumed = reader_offset(in.get());
-  o.output = contents_of(out);
-  std::fclose(out);
-  return o;
-}
 
 // Whether this build and processor run `loop`, found apart from the
 // decoder's own answer, so that a loop it wrongly leaves out fails.
 bool machine_runs(decode_loop loop) {
   switch (loop) {
-    case decode_loop_best:
+    case decode_loop_widest:
     case decode_loop_exact:
     case decode_loop_portable:
       return true;
@@ -70,25 +36,26 @@ bool machine_runs(decode_loop loop) {
   }
 }
 
-// `loop`, with reads of at most `max_read` bytes each, against the
-// reference, from a file and, for short enough data, through a pipe.
-void expect_same(decode_loop loop, const std::string& packed,
-                 int32_t packed_size, int32_t unpacked_size,
-                 std::size_t max_read = 0) {
-  outcome slow = reference(packed, packed_size, unpacked_size);
-  for (bool pipe : {false, true}) {
-    if (pipe && packed.size() > 60000) continue;  // more than a pipe holds
-    int fd = pipe ? pipe_holding(packed) : file_holding(packed);
-    ASSERT_GE(fd, 0);
-    outcome fast = decoded(loop, fd, max_read, packed_size, unpacked_size);
-    ASSERT_EQ(fast.status, slow.status) << "pipe " << pipe;
-    ASSERT_TRUE(fast.output == slow.output)
-        << "output differs" << (pipe ? " (pipe)" : "") << ": packed "
-        << packed.size() << " bytes, sizes " << packed_size << "/"
-        << unpacked_size << ", reads of " << max_read << "; lengths "
-        << fast.output.size() << " vs " << slow.output.size();
-    ASSERT_EQ(fast.consumed, slow.consumed) << "pipe " << pipe;
-  }
+// Input pieces and output buffers that put their ends at every kind of
+// place.
+const std::size_t pieces[] = {0, 1, 2, 7, 61, 130, 131, 4099};
+const std::size_t rooms[] = {decode_min_room, decode_min_room + 1, decode_min_room + 255,
+                             264 * 1024};
+
+// `loop` against the reference, with the input in pieces of `piece` bytes
+// and output buffers of `room`.
+void expect_same(decode_loop loop, const std::string& packed, int32_t packed_size,
+                 int32_t unpacked_size, std::size_t piece = 0,
+                 std::size_t room = 264 * 1024) {
+  int64_t consumed = 0;
+  std::string slow = reference_decode(packed, packed_size, unpacked_size, &consumed);
+  fed_outcome fast = decode_in_pieces(loop, packed, packed_size, unpacked_size, piece, room);
+  ASSERT_FALSE(fast.overran) << "pieces of " << piece << ", room " << room;
+  ASSERT_TRUE(fast.output == slow)
+      << "output differs: packed " << packed.size() << " bytes, sizes " << packed_size << "/"
+      << unpacked_size << ", pieces of " << piece << ", room " << room << "; lengths "
+      << fast.output.size() << " vs " << slow.size();
+  ASSERT_EQ(fast.consumed, consumed) << "pieces of " << piece << ", room " << room;
 }
 
 class DecodeLoop : public ::testing::TestWithParam<decode_loop> {
@@ -118,32 +85,20 @@ std::string random_data(std::mt19937* random, std::size_t size) {
   return data;
 }
 
-// Read sizes that put the end of a read at every kind of place.
-const std::size_t read_sizes[] = {0, 1, 2, 7, 61, 130, 131, 4099};
-
-// The largest data to try with reads of `max_read` bytes: each read is a
-// system call, so reads of a few bytes get shorter data.
-std::size_t most_for(std::size_t max_read, std::size_t most) {
-  return max_read != 0 && max_read < 64 ? most / 16 : most;
-}
-
 TEST_P(DecodeLoop, TruthfulSizes) {
   std::mt19937 random(1);
   for (int round = 0; round < 200; ++round) {
-    std::size_t max_read = read_sizes[round % 8];
-    std::string data = random_data(&random, random() % most_for(max_read, 70000));
+    std::string data = random_data(&random, random() % 70000);
     std::string packed = rle_encode(data) + header_bytes("NEXT", 3, 3);
     expect_same(GetParam(), packed, static_cast<int32_t>(packed.size() - 32),
-                static_cast<int32_t>(data.size()), max_read);
+                static_cast<int32_t>(data.size()), pieces[round % 8], rooms[round % 4]);
   }
 }
 
 TEST_P(DecodeLoop, LyingSizes) {
   std::mt19937 random(2);
   for (int round = 0; round < 1500; ++round) {
-    std::size_t max_read = read_sizes[round % 8];
-    std::string packed =
-        rle_encode(random_data(&random, random() % most_for(max_read, 40000)));
+    std::string packed = rle_encode(random_data(&random, random() % 40000));
     if (random() % 3 == 0) packed = random_data(&random, packed.size());  // any bytes
     int32_t sizes[] = {0, -1, 1, 2, 255, 256, 257,
                        static_cast<int32_t>(packed.size()),
@@ -151,7 +106,8 @@ TEST_P(DecodeLoop, LyingSizes) {
                        static_cast<int32_t>(random() % 5000000), INT32_MAX};
     int32_t packed_size = sizes[random() % 11];
     int32_t unpacked_size = sizes[random() % 11];
-    expect_same(GetParam(), packed, packed_size, unpacked_size, max_read);
+    expect_same(GetParam(), packed, packed_size, unpacked_size, pieces[round % 8],
+                rooms[round % 4]);
   }
 }
 
@@ -188,36 +144,44 @@ TEST_P(DecodeLoop, BoundsInsideTheFastLoopsMargins) {
   }
 }
 
-TEST_P(DecodeLoop, LongestRunsFillTheOutputBufferToItsEnd) {
+TEST_P(DecodeLoop, OutputBufferFilledToItsEnd) {
   // Pairs of FF FF from the first byte: every 64-byte window writes 32 runs
-  // of 256, the most a window can, and one starts with the output buffer
-  // at its limit.
-  std::string packed;
-  for (int i = 0; i < 4096; ++i) packed += "\xFF\xFF";
-  expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()), INT32_MAX);
+  // of 256, the most a window can, into buffers with just room for it; and
+  // runs and literals, long and short, into buffers that end anywhere.
+  std::string pairs;
+  for (int i = 0; i < 4096; ++i) pairs += "\xFF\xFF";
+  std::mt19937 random(5);
+  std::string mixed = rle_encode(random_data(&random, 300000));
+  for (std::size_t room : rooms) {
+    expect_same(GetParam(), pairs, static_cast<int32_t>(pairs.size()), INT32_MAX, 0, room);
+    for (std::size_t extra = 0; extra < 64; extra += 7) {
+      expect_same(GetParam(), mixed, INT32_MAX, INT32_MAX, 4099, room + extra);
+    }
+  }
 }
 
-TEST_P(DecodeLoop, RunsAcrossBufferBoundaries) {
-  // Pairs whose count byte falls at every offset around the input buffer's
-  // end (256 KiB), and runs much longer than the output buffer.
-  for (std::size_t lead = 262120; lead < 262160; ++lead) {
+TEST_P(DecodeLoop, RunsAcrossInputPieces) {
+  // Pairs whose count byte falls at every offset around the end of an
+  // input piece, and runs much longer than an output buffer.
+  const std::size_t piece = 4099;
+  for (std::size_t lead = piece - 20; lead < piece + 20; ++lead) {
     std::string data;
     for (std::size_t i = 0; i < lead; ++i) data += static_cast<char>(i % 2 ? 'a' : 'b');
     data += std::string(300000, 'c') + "d" + std::string(300, '\xFF');
     std::string packed = rle_encode(data);
     expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()),
-                static_cast<int32_t>(data.size()));
-    expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()), INT32_MAX);
+                static_cast<int32_t>(data.size()), piece);
+    expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()), INT32_MAX, piece);
   }
 }
 
 std::string loop_name(const ::testing::TestParamInfo<decode_loop>& loop) {
-  const char* const names[] = {"best", "exact", "portable", "sse2", "avx2", "avx512"};
+  const char* const names[] = {"widest", "exact", "portable", "sse2", "avx2", "avx512"};
   return names[loop.param];
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, DecodeLoop,
-                         ::testing::Values(decode_loop_best, decode_loop_exact,
+                         ::testing::Values(decode_loop_widest, decode_loop_exact,
                                            decode_loop_portable, decode_loop_sse2,
                                            decode_loop_avx2, decode_loop_avx512),
                          loop_name);

@@ -178,8 +178,10 @@ inline void fast_loop(fast_state* s) {
            address(out) <= out_last && out <= out_stop;
   };
   if (window_fits()) {
-    // `rest` is the window's mask shifted so that bit 0 stands for q.
-    uint64_t rest = ops::equal_mask(w);
+    // `rest` is the window's mask shifted so that bit 0 stands for q. The
+    // first window's bit 0 (q against the byte before it, which need not
+    // be readable) is never looked at: q is checked against previous.
+    uint64_t rest = ops::equal_mask(w + 1) << 1;
     uint64_t next = ops::equal_mask(w + fast_window);
     for (;;) {
       if (__builtin_expect(*q != previous, 1)) {

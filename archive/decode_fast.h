@@ -11,9 +11,10 @@
 #include <cstdint>
 
 struct fast_state {
-  const unsigned char* in;  // input buffer; in[pos - 1] must be readable
+  const unsigned char* in;  // input buffer
   std::size_t pos;          // next token
-  std::size_t end;          // bytes of `in` that hold input
+  std::size_t end;          // bytes of `in` that hold input; none before
+                            // in + pos is read
   unsigned char* out;       // output buffer, out_limit + fast_output_room bytes
   std::size_t used;         // bytes of `out` already written
   std::size_t out_limit;    // a window starts only while used <= out_limit

@@ -34,7 +34,7 @@ walked walk_reader(archive_reader* reader) {
          w.names.size() < 100) {
     std::FILE* out = std::tmpfile();
     decode_status status =
-        decode_entry(reader, out, header.packed_size, header.unpacked_size);
+        decode_entry(reader, fileno(out), header.packed_size, header.unpacked_size);
     w.names.push_back(header.name);
     w.outputs.push_back(contents_of(out));
     std::fclose(out);

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "archive/file_io.h"
+#include "archive/file_io-posix.h"
 
 // Offsets past 2 GiB need a 64-bit off_t: the build defines
 // _FILE_OFFSET_BITS=64, which 32-bit systems need for it.
@@ -16,13 +16,24 @@ int open_for_reading(const char* path) {
   return open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
 }
 
-void close_file(int fd) { close(fd); }
+bool close_file(int fd) { return close(fd) == 0; }
 
 int64_t read_some(int fd, unsigned char* bytes, std::size_t count) {
   for (;;) {
     ssize_t n = read(fd, bytes, count);
     if (n >= 0 || errno != EINTR) return static_cast<int64_t>(n);
   }
+}
+
+bool write_all(int fd, const unsigned char* bytes, std::size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 bool seek_to(int fd, int64_t offset) {

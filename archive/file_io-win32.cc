@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "archive/file_io.h"
+#include "archive/file_io-win32.h"
 
 namespace {
 
@@ -18,11 +18,23 @@ int open_for_reading(const char* path) {
   return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
-void close_file(int fd) { _close(fd); }
+bool close_file(int fd) { return _close(fd) == 0; }
 
 int64_t read_some(int fd, unsigned char* bytes, std::size_t count) {
   if (count > (1u << 30)) count = 1u << 30;
   return _read(fd, bytes, static_cast<unsigned>(count));
+}
+
+bool write_all(int fd, const unsigned char* bytes, std::size_t count) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  while (count > 0) {
+    DWORD piece = count > (1u << 30) ? 1u << 30 : static_cast<DWORD>(count);
+    DWORD done = 0;
+    if (!WriteFile(handle, bytes, piece, &done, nullptr) || done == 0) return false;
+    bytes += done;
+    count -= done;
+  }
+  return true;
 }
 
 bool seek_to(int fd, int64_t offset) {
@@ -36,7 +48,7 @@ bool can_seek(int fd) {
   return GetFileType(handle) == FILE_TYPE_DISK && _lseeki64(fd, 0, SEEK_CUR) >= 0;
 }
 
-file_state state_of_handle(void* handle) {
+file_state state_of_handle(HANDLE handle) {
   file_state state{};
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO times;

@@ -1,7 +1,9 @@
 // The few things the program asks of its platform's files, over
-// descriptors: open the archive for reading, read, reposition, and what a
-// file is (kind, identity, size and times). POSIX calls in
-// file_io-posix.cc; the C runtime's and Win32's in file_io-win32.cc.
+// descriptors: open the archive for reading, read, reposition, write an
+// entry's file, close, and what a file is (kind, identity, size and
+// times). POSIX calls in file_io-posix.cc; the C runtime's and Win32's in
+// file_io-win32.cc; what only one platform's code asks, in
+// file_io-posix.h and file_io-win32.h.
 #ifndef ARCHIVE_FILE_IO_H
 #define ARCHIVE_FILE_IO_H
 
@@ -29,11 +31,19 @@ struct file_state {
 // Opens `path` for reading, not inherited by child processes; -1 when it
 // cannot be opened.
 int open_for_reading(const char* path);
-void close_file(int fd);
+
+// Closes `fd`; false when the close reports a failure (such as a write
+// that the file system had put off and could not make).
+bool close_file(int fd);
 
 // Reads up to `count` bytes into `bytes`, retrying when interrupted:
 // how many were read, 0 at the end of the file, -1 on an error.
 int64_t read_some(int fd, unsigned char* bytes, std::size_t count);
+
+// Writes all `count` bytes to `fd` (on Windows, through its handle),
+// going on after a write that takes fewer or is interrupted; false at the
+// first write that fails or takes none.
+bool write_all(int fd, const unsigned char* bytes, std::size_t count);
 
 // Repositions `fd` to the absolute offset `offset`; false when it cannot.
 bool seek_to(int fd, int64_t offset);
@@ -43,13 +53,5 @@ bool can_seek(int fd);
 
 // What `fd` is; `known` false when it cannot be told.
 file_state state_of(int fd);
-
-// POSIX only: what stands at `name` in the directory open on `directory`,
-// a link itself rather than what it leads to; `known` false, with errno
-// set, when nothing can be told.
-file_state state_at(int directory, const char* name);
-
-// Windows only: what the open `handle` (a HANDLE) is.
-file_state state_of_handle(void* handle);
 
 #endif

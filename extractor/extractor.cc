@@ -1,5 +1,6 @@
 #include "extractor/extractor.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "archive/archive_reader.h"
@@ -12,6 +13,19 @@ namespace {
 
 // The archive's reader, static for the size of its buffer.
 archive_reader archive;
+
+// Failing writes come back as errors rather than signals that stop the
+// process: a file size limit (SIGXFSZ) is a write failure, and a listing
+// nobody reads any more (extractor A.MDT | head -1, SIGPIPE) does not stop
+// the extraction. Neither signal exists on Windows.
+void keep_signals_from_stopping_writes() {
+#if defined(SIGXFSZ)
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+#if defined(SIGPIPE)
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
 
 int fail(const char* message, int status) {
   std::fflush(stdout);  // keep the listing line ahead of the message
@@ -29,14 +43,11 @@ int extract_all(archive_reader* reader, output_folder* folder) {
     char line[listing_line_room];
     listing_line(header, line);
     std::fputs(line, stdout);
-    std::FILE* output = open_output_file(folder, header.name);
-    if (output == nullptr) return exit_failure;
-    // No stdio buffer: the decoder gathers its output in a buffer of its
-    // own and hands it over in large pieces, which go straight to write().
-    std::setvbuf(output, nullptr, _IONBF, 0);
+    int output = open_output_file(folder, header.name);
+    if (output < 0) return exit_failure;
     decode_status status = decode_entry(reader, output, header.packed_size,
                                         header.unpacked_size);
-    bool closed = std::fclose(output) == 0;
+    bool closed = close_file(output);
     if (status == decode_write_error || !closed) return exit_write_failure;
     if (status == decode_read_error) return exit_failure;
   }

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
+#include "archive/file_io-posix.h"
 #include "extractor/output_file.h"
 
 namespace {
@@ -81,30 +81,22 @@ int open_parent(int folder, const char* name, const char** leaf) {
 
 }  // namespace
 
-void keep_signals_from_stopping_writes() {
-  std::signal(SIGXFSZ, SIG_IGN);
-  std::signal(SIGPIPE, SIG_IGN);
-}
-
 void close_output_folder(output_folder* folder) {
   if (folder->handle >= 0) close(static_cast<int>(folder->handle));
   folder->handle = -1;
 }
 
-std::FILE* open_output_file(output_folder* folder, const char* name) {
-  if (posix_name_is_refused(name)) return nullptr;
+int open_output_file(output_folder* folder, const char* name) {
+  if (posix_name_is_refused(name)) return -1;
   if (folder->handle < 0) {
     folder->handle = open(".", directory_flags);
-    if (folder->handle < 0) return nullptr;
+    if (folder->handle < 0) return -1;
   }
   int here = static_cast<int>(folder->handle);
   const char* leaf = nullptr;
   int dir = open_parent(here, name, &leaf);
-  if (dir < 0) return nullptr;
+  if (dir < 0) return -1;
   int fd = create_leaf(dir, leaf, *folder);
   if (dir != here) close(dir);
-  if (fd < 0) return nullptr;
-  std::FILE* stream = fdopen(fd, "wb");
-  if (stream == nullptr) close(fd);
-  return stream;
+  return fd;
 }

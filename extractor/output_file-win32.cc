@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "archive/file_io-win32.h"
 #include "extractor/output_file.h"
 
 namespace {
@@ -178,24 +179,22 @@ void trim(wchar_t* component) {
 
 }  // namespace
 
-void keep_signals_from_stopping_writes() {}
-
 void close_output_folder(output_folder* folder) {
   if (folder->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(folder->handle));
   folder->handle = -1;
 }
 
-std::FILE* open_output_file(output_folder* folder, const char* name) {
+int open_output_file(output_folder* folder, const char* name) {
   wchar_t wide[64];
   if (!wide_name(name, wide, 64) || windows_name_is_refused(wide)) {
-    return nullptr;
+    return -1;
   }
   if (folder->handle == -1) {
     // The current folder itself may be reached through a link.
     HANDLE here = CreateFileW(L".", FILE_TRAVERSE | FILE_READ_ATTRIBUTES, share_all,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                               nullptr);
-    if (here == INVALID_HANDLE_VALUE) return nullptr;
+    if (here == INVALID_HANDLE_VALUE) return -1;
     folder->handle = reinterpret_cast<intptr_t>(here);
   }
   HANDLE root = reinterpret_cast<HANDLE>(folder->handle);
@@ -219,22 +218,17 @@ std::FILE* open_output_file(output_folder* folder, const char* name) {
       directory* next = dir == &walked[0] ? &walked[1] : &walked[0];
       bool opened = open_directory(dir, part, next);
       if (dir->handle != root) CloseHandle(dir->handle);
-      if (!opened) return nullptr;
+      if (!opened) return -1;
       dir = next;
     }
     part = end + 1;
   }
   if (dir->handle != root) CloseHandle(dir->handle);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) return -1;
   int fd = -1;
   if (GetFileType(file) == FILE_TYPE_DISK) {
     fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
   }
-  if (fd < 0) {
-    CloseHandle(file);
-    return nullptr;
-  }
-  std::FILE* stream = _fdopen(fd, "wb");
-  if (stream == nullptr) _close(fd);
-  return stream;
+  if (fd < 0) CloseHandle(file);
+  return fd;
 }

@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "archive/archive_reader.h"
 #include "archive/file_io.h"
@@ -49,21 +48,16 @@ output_folder output_folder_for(const archive_reader* archive);
 // is no name of it (is_archive), as it was then or as it is now.
 bool may_replace(const output_folder& folder, const file_state& there);
 
-// Makes failing writes come back as errors rather than signals that stop
-// the process: a file size limit (SIGXFSZ) is a write failure, and a
-// listing nobody reads any more (extractor A.MDT | head -1, SIGPIPE) does
-// not stop the extraction. Nothing to do on Windows.
-void keep_signals_from_stopping_writes();
-
 // Closes what `folder` holds open.
 void close_output_folder(output_folder* folder);
 
-// Creates the entry `name` in `folder` for binary writing under the rules,
-// empty and ready to be written. Returns nullptr when the name is refused
-// or the file cannot be created; nothing that existed has then been
-// written, though a symbolic link or a regular file (never the archive) of
-// that name may have been removed.
-std::FILE* open_output_file(output_folder* folder, const char* name);
+// Creates the entry `name` in `folder` under the rules, empty and open for
+// writing: returns its descriptor, for write_all and close_file
+// (archive/file_io.h). Returns -1 when the name is refused or the file
+// cannot be created; nothing that existed has then been written, though a
+// symbolic link or a regular file (never the archive) of that name may
+// have been removed.
+int open_output_file(output_folder* folder, const char* name);
 
 // True for a name the POSIX half refuses ('/' separates): an absolute name
 // or one with a ".." component.

@@ -1,7 +1,11 @@
 #include "extractor/output_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cwchar>
 
 #include "tests/support/stream.h"
 
@@ -34,6 +38,22 @@ TEST(WindowsNameIsRefused, RootsDrivesStreamsParentsAndDevices) {
         L"CONIN", L"\u8868.TXT", L"A.NUL", L"COM\u2074", L"LPT\u00B9\u00B9"}) {
     EXPECT_FALSE(windows_name_is_refused(name)) << name;
   }
+}
+
+TEST(WindowsNameIsRefused, ReadsNothingBeforeTheName) {
+  // Each name starts a page after one that cannot be read: a look before
+  // the name, where spaces before a dot are trimmed, ends the test there.
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  auto* pages = static_cast<unsigned char*>(
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages, page, PROT_NONE), 0);
+  auto* name = reinterpret_cast<wchar_t*>(pages + page);
+  for (const wchar_t* text : {L" .TXT", L"  .DAT"}) {
+    std::wcscpy(name, text);
+    EXPECT_FALSE(windows_name_is_refused(name)) << text;
+  }
+  munmap(pages, 2 * page);
 }
 
 TEST(IsArchive, SameFileWhateverAMountNumbersItAs) {

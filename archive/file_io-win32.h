@@ -1,0 +1,13 @@
+// What only the Windows half of the program asks of its files (see
+// file_io.h).
+#ifndef ARCHIVE_FILE_IO_WIN32_H
+#define ARCHIVE_FILE_IO_WIN32_H
+
+#include <windows.h>
+
+#include "archive/file_io.h"
+
+// What the open `handle` is; `known` false when it cannot be told.
+file_state state_of_handle(HANDLE handle);
+
+#endif
