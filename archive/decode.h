@@ -52,8 +52,9 @@ enum decode_loop {
 bool decode_loop_available(decode_loop loop);
 
 // decode_block takes no token while fewer than this many bytes of output
-// room are left: the most that one step of it writes.
-constexpr std::size_t decode_min_room = 8192;
+// room are left: the furthest one step of it stores, 32 runs of 256 bytes
+// and one vector more.
+constexpr std::size_t decode_min_room = 32 * 256 + 64;
 
 // Decodes whole tokens of one entry from in[0 .. in_size) into
 // out[0 .. out_size), going on from `*state` and leaving it where it

@@ -150,10 +150,17 @@ TEST_P(DecodeLoop, OutputBufferFilledToItsEnd) {
   // runs and literals, long and short, into buffers that end anywhere.
   std::string pairs;
   for (int i = 0; i < 4096; ++i) pairs += "\xFF\xFF";
+  // A window whose last pair starts one byte after 31 runs of 256, and
+  // whose fill of 250 reaches a whole vector past what it means: the
+  // furthest any window stores.
+  std::string furthest;
+  for (int i = 0; i < 31; ++i) furthest += "\xFF\xFF";
+  furthest += "AA\xF9" + pairs;
   std::mt19937 random(5);
   std::string mixed = rle_encode(random_data(&random, 300000));
   for (std::size_t room : rooms) {
     expect_same(GetParam(), pairs, static_cast<int32_t>(pairs.size()), INT32_MAX, 0, room);
+    expect_same(GetParam(), furthest, INT32_MAX, INT32_MAX, 0, room);
     for (std::size_t extra = 0; extra < 64; extra += 7) {
       expect_same(GetParam(), mixed, INT32_MAX, INT32_MAX, 4099, room + extra);
     }

@@ -26,15 +26,17 @@ struct fast_state {
 // Guards checked before each 64-byte window: the loop stops, with the state
 // standing at a token, as soon as one fails, and never takes a token that
 // the bounds would cut. The margin: the tokens that start in a window
-// write at most 32 runs of 256 bytes (a run pair takes two bytes), and no
-// store reaches further than that from where the window started writing;
-// a window starts while used <= out_limit, so fast_output_room bytes past
+// write at most 32 runs of 256 bytes (a run pair takes two bytes), and a
+// store, at most 64 bytes wide, reaches at most 64 bytes past the bytes
+// it means (a run of 250 after 31 runs of 256 and a literal ends one byte
+// short of the 32 runs' end, and its last vector one byte beyond); a
+// window starts while used <= out_limit, so fast_output_room bytes past
 // out_limit are always enough. Debug builds assert it at every store.
 constexpr std::size_t fast_window = 64;
 constexpr std::size_t fast_input_ahead = 2 * fast_window + 2;
 constexpr int64_t fast_min_tokens = 64;
 constexpr int64_t fast_min_remaining = 64;
-constexpr std::size_t fast_output_room = fast_window / 2 * 256;
+constexpr std::size_t fast_output_room = fast_window / 2 * 256 + 64;
 
 // Each decodes tokens from `state` and leaves it at the first token it did
 // not take (possibly the first one). The same results from every version.
