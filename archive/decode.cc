@@ -42,12 +42,6 @@ fast_loop_fn built_in_loop(decode_loop loop) {
     case decode_loop_avx2:
       return __builtin_cpu_supports("avx2") ? fast_loop_avx2 : nullptr;
 #endif
-#if defined(DECODE_HAVE_AVX512)
-    case decode_loop_avx512:
-      return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")
-                 ? fast_loop_avx512
-                 : nullptr;
-#endif
 #endif
     default:
       return nullptr;
@@ -57,7 +51,7 @@ fast_loop_fn built_in_loop(decode_loop loop) {
 fast_loop_fn fast_loop_for(decode_loop loop) {
   if (loop != decode_loop_widest) return built_in_loop(loop);
   for (decode_loop widest :
-       {decode_loop_avx512, decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
+       {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
     if (fast_loop_fn fast = built_in_loop(widest)) return fast;
   }
   return nullptr;

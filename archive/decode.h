@@ -44,7 +44,6 @@ enum decode_loop {
   decode_loop_portable,
   decode_loop_sse2,
   decode_loop_avx2,
-  decode_loop_avx512,  // AVX-512 BW and VL
 };
 
 // True when `loop` is built in and this processor can run it; always for

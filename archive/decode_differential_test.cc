@@ -28,8 +28,6 @@ bool machine_runs(decode_loop loop) {
       return true;
     case decode_loop_avx2:
       return __builtin_cpu_supports("avx2");
-    case decode_loop_avx512:
-      return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
 #endif
     default:
       return false;
@@ -183,14 +181,14 @@ TEST_P(DecodeLoop, RunsAcrossInputPieces) {
 }
 
 std::string loop_name(const ::testing::TestParamInfo<decode_loop>& loop) {
-  const char* const names[] = {"widest", "exact", "portable", "sse2", "avx2", "avx512"};
+  const char* const names[] = {"widest", "exact", "portable", "sse2", "avx2"};
   return names[loop.param];
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, DecodeLoop,
                          ::testing::Values(decode_loop_widest, decode_loop_exact,
                                            decode_loop_portable, decode_loop_sse2,
-                                           decode_loop_avx2, decode_loop_avx512),
+                                           decode_loop_avx2),
                          loop_name);
 
 }  // namespace

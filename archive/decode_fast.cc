@@ -1,7 +1,6 @@
-// Built three times: once for the baseline instruction set (the portable
-// and, on x86-64, the SSE2 loop), once with AVX2 enabled and
-// DECODE_FAST_AVX2 defined (the AVX2 loop only), and once with AVX-512 BW
-// and VL enabled and DECODE_FAST_AVX512 defined (the AVX-512 loop only).
+// Built twice on x86-64: once for the baseline instruction set (the
+// portable and the SSE2 loop), and once with AVX2 enabled and
+// DECODE_FAST_AVX2 defined (the AVX2 loop only); once elsewhere.
 // Everything here but the loops' entry points has internal linkage, so no
 // vector code can stand in for baseline code at link time.
 #include "archive/decode_fast.h"
@@ -9,7 +8,7 @@
 #include <cassert>
 #include <cstring>
 
-#if defined(DECODE_FAST_AVX2) || defined(DECODE_FAST_AVX512)
+#if defined(DECODE_FAST_AVX2)
 #include <immintrin.h>
 #elif defined(__SSE2__)
 #include <emmintrin.h>
@@ -56,27 +55,7 @@ struct portable_ops {
   }
 };
 
-#if defined(DECODE_FAST_AVX512)
-// A whole window in one register: one compare gives its 64-bit mask
-// (AVX-512BW), and a span or a run of up to 64 bytes is one store.
-struct avx512_ops {
-  static uint64_t equal_mask(const unsigned char* p) {
-    return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_loadu_si512(p - 1));
-  }
-  static void copy64(unsigned char* out, const unsigned char* in) {
-    _mm512_storeu_si512(out, _mm512_loadu_si512(in));
-  }
-  static void fill(unsigned char* out, const unsigned char* byte, unsigned n) {
-    __m512i v = _mm512_set1_epi8(static_cast<char>(*byte));
-    _mm512_storeu_si512(out, v);
-    if (__builtin_expect(n > 64, 0)) fill_long(out, v, n);
-  }
-  __attribute__((noinline)) static void fill_long(unsigned char* out, __m512i v,
-                                                  unsigned n) {
-    for (unsigned i = 64; i < n; i += 64) _mm512_storeu_si512(out + i, v);
-  }
-};
-#elif defined(DECODE_FAST_AVX2) || defined(__SSE2__)
+#if defined(DECODE_FAST_AVX2) || defined(__SSE2__)
 // One vector of AVX2 or SSE2; their intrinsics differ only in prefix and
 // suffix.
 #define DECODE_LANE(type, mm, si, bytes)                                      \
@@ -235,9 +214,7 @@ inline void fast_loop(fast_state* s) {
 
 }  // namespace
 
-#if defined(DECODE_FAST_AVX512)
-void fast_loop_avx512(fast_state* state) { fast_loop<avx512_ops>(state); }
-#elif defined(DECODE_FAST_AVX2)
+#if defined(DECODE_FAST_AVX2)
 void fast_loop_avx2(fast_state* state) { fast_loop<vector_ops>(state); }
 #else
 void fast_loop_portable(fast_state* state) { fast_loop<portable_ops>(state); }

@@ -45,7 +45,6 @@ void fast_loop_portable(fast_state* state);
 #define DECODE_HAVE_X86 1
 void fast_loop_sse2(fast_state* state);
 void fast_loop_avx2(fast_state* state);
-void fast_loop_avx512(fast_state* state);
 #endif
 
 #endif

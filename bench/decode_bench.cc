@@ -120,7 +120,6 @@ void decode_with(benchmark::State& state, decode_loop loop) {
 
 void widest(benchmark::State& s) { decode_with(s, decode_loop_widest); }
 void avx2(benchmark::State& s) { decode_with(s, decode_loop_avx2); }
-void avx512(benchmark::State& s) { decode_with(s, decode_loop_avx512); }
 void sse2(benchmark::State& s) { decode_with(s, decode_loop_sse2); }
 void portable(benchmark::State& s) { decode_with(s, decode_loop_portable); }
 void exact(benchmark::State& s) { decode_with(s, decode_loop_exact); }
@@ -145,7 +144,6 @@ void reference(benchmark::State& state) {
   BENCHMARK(f)->DenseRange(0, 5)->ArgName("data")->Unit(benchmark::kMillisecond)
 DECODE_BENCHMARK(widest);
 DECODE_BENCHMARK(avx2);
-DECODE_BENCHMARK(avx512);
 DECODE_BENCHMARK(sse2);
 DECODE_BENCHMARK(portable);
 DECODE_BENCHMARK(exact);

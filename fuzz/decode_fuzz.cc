@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const decode_loop loops[] = {decode_loop_widest, decode_loop_exact,
                                decode_loop_portable, decode_loop_sse2,
-                               decode_loop_avx2, decode_loop_avx512};
+                               decode_loop_avx2};
   decode_loop loop = loops[(mode & 0x0F) % (sizeof loops / sizeof loops[0])];
   if (!decode_loop_available(loop)) loop = decode_loop_portable;
 
