@@ -36,8 +36,8 @@ constexpr std::size_t reader_most_ahead = 4096;         // the most one look ask
 enum reader_status {
   reader_ok,
   reader_end,     // reader_ahead: the archive ends before the bytes asked for
-  reader_behind,  // reader_move_to: the offset was dropped, and a pipe
-                  // cannot go back
+  reader_behind,  // reader_move_to: a pipe, more than reader_most_behind
+                  // back from the position
   reader_failed,  // a read failed, or the archive changed while read
 };
 

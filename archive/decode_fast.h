@@ -1,9 +1,10 @@
-// The decoder's fast inner loop, used by decode_entry while plenty of
+// The decoder's fast inner loop, used by decode_block while plenty of
 // input, tokens and output room are left: it takes tokens 64 input bytes
 // at a time, from a mask of "byte equals the byte before it" for the whole
 // window, and writes with fixed-size stores that may run past the bytes
 // they mean (the output buffer has room for that). One version per
-// instruction set, picked at run time.
+// instruction set: the portable one, and on x86-64 SSE2 and AVX2, which
+// decode_block picks at run time.
 #ifndef ARCHIVE_DECODE_FAST_H
 #define ARCHIVE_DECODE_FAST_H
 

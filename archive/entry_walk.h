@@ -6,12 +6,14 @@
 // took never changes where the next header is read, only how the reader
 // gets there.
 //
-// walk_next never reports the archive's normal end (walk_end) but where
-// the archive ends: fewer than 32 bytes at the next header's offset, or
+// walk_next reports the archive's normal end (walk_end) in two places
+// only: where fewer than 32 bytes stand at the next header's offset, and
 // after an entry whose packed_size is negative (so the walk always moves
-// forward and always ends), and only when the archive is unchanged since
-// the walk began. A read that fails, a changed archive and a next header
-// that cannot be reached are failures, never the end.
+// forward and always ends); and then only when the archive is unchanged
+// since the walk began. A read that fails, a changed archive and a next
+// header that cannot be reached are failures, never the end. An archive
+// that was already cut short when the walk began ends normally at the
+// cut: the layout holds nothing that would tell a cut from an end.
 #ifndef ARCHIVE_ENTRY_WALK_H
 #define ARCHIVE_ENTRY_WALK_H
 
