@@ -35,7 +35,9 @@ TEST(ListingLine, ColumnsAndSigns) {
 TEST(ListingLine, ControlBytesShownAsQuestionMarks) {
   EXPECT_EQ(line_of("\x1B[2J\x7F\x01X\t", 1, 1),
             "?[2J??X?            1        1 \n");
-  // Shift_JIS and other high bytes print raw.
+  // Spaces, Shift_JIS and other high bytes print raw.
+  EXPECT_EQ(line_of("A B.TXT", 1, 1),
+            "A B.TXT             1        1 \n");
   EXPECT_EQ(line_of("\x83\x74\x83\x40.TXT", 1, 1),
             "\x83\x74\x83\x40.TXT            1        1 \n");
 }
