@@ -134,6 +134,12 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
   }
   int64_t first = reader->base;
   int64_t last = descriptor_offset(reader);
+  // Past the archive's end, where its end is known: a regular file's size
+  // at the start, or where reading met the end.
+  if ((is_regular(reader) && target > reader->at_start.size) ||
+      (reader->at_end && target > last)) {
+    return reader_end;
+  }
   if (target >= first && target <= last) {
     reader->pos = static_cast<std::size_t>(target - reader->base);
     return reader_ok;
@@ -153,7 +159,7 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
   if (reader->failed) return reader_failed;
   int64_t reached = descriptor_offset(reader);
   reader->pos = static_cast<std::size_t>((target < reached ? target : reached) - reader->base);
-  return reader_ok;
+  return reached < target ? reader_end : reader_ok;
 }
 
 bool reader_state_now(const archive_reader* reader, file_state* now) {

@@ -35,7 +35,8 @@ constexpr std::size_t reader_most_ahead = 4096;         // the most one look ask
 
 enum reader_status {
   reader_ok,
-  reader_end,     // reader_ahead: the archive ends before the bytes asked for
+  reader_end,     // the archive ends before the bytes asked for, or before
+                  // the offset moved to
   reader_behind,  // reader_move_to: a pipe, more than reader_most_behind
                   // back from the position
   reader_failed,  // a read failed, or the archive changed while read
@@ -86,10 +87,11 @@ void reader_consume(archive_reader* reader, std::size_t count);
 // Marks `offset` as one to come back to (see above); one mark at a time.
 void reader_keep_from(archive_reader* reader, int64_t offset);
 
-// Moves to the archive offset `target`, which may lie past the end of
-// the file (reading there gives nothing): inside the buffer, by seeking,
+// Moves to the archive offset `target`: inside the buffer, by seeking,
 // or, where seeking fails or cannot be done, by reading forward. Returns
-// reader_ok, reader_behind (a pipe, more than reader_most_behind bytes
+// reader_ok, reader_end when the archive ends before `target` (a regular
+// file whose size at the start is smaller, or an archive read to its end
+// short of it), reader_behind (a pipe, more than reader_most_behind bytes
 // back) or reader_failed.
 reader_status reader_move_to(archive_reader* reader, int64_t target);
 

@@ -19,6 +19,8 @@ walk_status walk_next(entry_walk* walk, entry_header* header) {
   switch (reader_move_to(reader, walk->next_offset)) {
     case reader_ok:
       break;
+    case reader_end:
+      return walk_cut;
     case reader_behind:
       return walk_unreachable;
     default:

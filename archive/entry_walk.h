@@ -6,14 +6,16 @@
 // took never changes where the next header is read, only how the reader
 // gets there.
 //
-// walk_next reports the archive's normal end (walk_end) in two places
-// only: where fewer than 32 bytes stand at the next header's offset, and
-// after an entry whose packed_size is negative (so the walk always moves
-// forward and always ends); and then only when the archive is unchanged
-// since the walk began. A read that fails, a changed archive and a next
-// header that cannot be reached are failures, never the end. An archive
-// that was already cut short when the walk began ends normally at the
-// cut: the layout holds nothing that would tell a cut from an end.
+// walk_next reports the archive's normal end (walk_end) in three places
+// only: where the archive ends at the next header's offset; where fewer
+// than 32 bytes stand there; and after an entry whose packed_size is
+// negative (so the walk always moves forward and always ends); and then
+// only when the archive is unchanged since the walk began. An archive
+// that ends before the next header's offset was cut inside the entry
+// before it (walk_cut): a regular file smaller than that offset, or one
+// read to its end short of it. A read that fails, a changed archive and a
+// next header that cannot be reached are failures too. Only a cut exactly
+// at an entry's end, or within the 31 bytes after it, looks like an end.
 #ifndef ARCHIVE_ENTRY_WALK_H
 #define ARCHIVE_ENTRY_WALK_H
 
@@ -26,6 +28,8 @@ enum walk_status {
   walk_entry,        // a header was read; its entry comes next
   walk_end,          // no further entry: the archive's normal end
   walk_read_error,   // the archive could not be read, or it changed
+  walk_cut,          // the archive ends inside the entry before, short of
+                     // the next header's offset
   walk_unreachable,  // a pipe was read past the next header by more than
                      // the reader keeps, and cannot go back
 };
@@ -42,7 +46,7 @@ entry_walk walk_begin(archive_reader* reader);
 // Moves the reader to the next header and reads it into `header`.
 // Returns walk_entry with the reader at the entry's first packed byte,
 // where decode_entry takes over (and may leave the reader anywhere), or
-// walk_end, walk_read_error or walk_unreachable.
+// walk_end, walk_read_error, walk_cut or walk_unreachable.
 walk_status walk_next(entry_walk* walk, entry_header* header);
 
 #endif

@@ -113,12 +113,34 @@ TEST(EntryWalk, NextHeaderFoundByOffsetNotByConsumption) {
   EXPECT_EQ(w.outputs, (names{"ab", "n"}));
 }
 
-TEST(EntryWalk, LastEntryCutShortEndsTheWalk) {
+TEST(EntryWalk, ArchiveCutInsideAnEntryIsACut) {
+  // Cut inside the last entry's data, whether decoding reads to the cut or
+  // stops before it (its unpacked_size reached): what was decoded is kept,
+  // nothing is invented, and the walk says the archive was cut, from a
+  // file and from a pipe alike.
   std::string archive = pack_entry("A", "abcdefgh");
-  walked w = walk_bytes(archive.substr(0, archive.size() - 3));
-  EXPECT_EQ(w.names, (names{"A"}));
-  EXPECT_EQ(w.outputs, (names{"abcde"}));
-  EXPECT_EQ(w.end, walk_end);
+  std::string early = header_bytes("CUT", 6, 2) + "abcdef";
+  struct cut {
+    std::string bytes;
+    std::string output;
+  };
+  for (const cut& c : {cut{archive.substr(0, archive.size() - 3), "abcde"},
+                       cut{early.substr(0, early.size() - 1), "ab"}}) {
+    walked file = walk_bytes(c.bytes);
+    EXPECT_EQ(file.outputs, (names{c.output}));
+    EXPECT_EQ(file.end, walk_cut);
+    for (std::size_t piece : {0u, 1u}) {
+      walked pipe = walk_pipe(c.bytes, piece);
+      EXPECT_EQ(pipe.outputs, (names{c.output})) << piece;
+      EXPECT_EQ(pipe.end, walk_cut) << piece;
+    }
+  }
+  // Whole, but for an unpacked_size larger than the data yields: the
+  // token bound reads on into nothing, and that is the archive's end.
+  std::string into_nothing = header_bytes("MORE", 3, 100) + std::string("aa\x05", 3);
+  EXPECT_EQ(walk_bytes(into_nothing).outputs, (names{std::string(7, 'a')}));
+  EXPECT_EQ(walk_bytes(into_nothing).end, walk_end);
+  EXPECT_EQ(walk_pipe(into_nothing).end, walk_end);
 }
 
 TEST(EntryWalk, NegativePackedSizeEndsTheWalkAfterItsEntry) {
@@ -192,7 +214,9 @@ TEST(EntryWalk, PipeAndFileAgreeWhenDecodingPassesTheNextHeader) {
   walked pipe = walk_pipe(overrun);
   EXPECT_EQ(pipe.names, (names{"OVER"}));
   EXPECT_EQ(pipe.end, walk_unreachable);
-  EXPECT_EQ(walk_bytes(overrun).end, walk_end);
+  // A file goes back, to a header (inside the pairs) whose data would run
+  // past the archive's end.
+  EXPECT_EQ(walk_bytes(overrun).end, walk_cut);
 }
 
 TEST(EntryWalk, PipeGoesBackAsFarAsItsLimitAndNoFurther) {
@@ -266,15 +290,22 @@ TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
 }
 
 TEST(EntryWalk, ArchiveCutAtEveryLength) {
-  std::string archive = pack_entry("A.TXT", "some text, some text") +
-                        pack_entry("RUNS", std::string(600, 'r') + "xyz") +
-                        pack_entry("Z", "");
+  std::string archive;
+  std::vector<std::size_t> data_ends;  // where each entry's packed data ends
+  for (const std::string& entry : {pack_entry("A.TXT", "some text, some text"),
+                                   pack_entry("RUNS", std::string(600, 'r') + "xyz"),
+                                   pack_entry("Z", "")}) {
+    archive += entry;
+    data_ends.push_back(archive.size());
+  }
   walked whole = walk_bytes(archive);
   ASSERT_EQ(whole.names.size(), 3u);
   for (std::size_t length = 0; length <= archive.size(); ++length) {
     walked w = walk_bytes(archive.substr(0, length));
-    EXPECT_EQ(w.end, walk_end) << length;
     ASSERT_LE(w.names.size(), 3u);
+    // Cut inside the last entry listed, or at or after its end.
+    bool cut = !w.names.empty() && data_ends[w.names.size() - 1] > length;
+    EXPECT_EQ(w.end, cut ? walk_cut : walk_end) << length;
     for (std::size_t i = 0; i < w.names.size(); ++i) {
       EXPECT_EQ(w.names[i], whole.names[i]) << length;
       // A cut entry's output is a prefix of the whole: nothing invented.
