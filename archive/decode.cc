@@ -61,6 +61,11 @@ fast_loop_fn fast_loop_for(decode_loop loop) {
 // an entry): fewer system calls, and still well inside the caches.
 constexpr std::size_t output_piece = 256 * 1024;
 
+// One entry's output, gathered here until a piece is full; static, so
+// that its size asks nothing of the stack. Each step of decode_block needs
+// decode_min_room, so a piece is handed out once fewer are left.
+unsigned char entry_output[output_piece + decode_min_room];
+
 }  // namespace
 
 decode_state decode_start(int32_t packed_size, int32_t unpacked_size) {
@@ -136,10 +141,8 @@ std::size_t decode_block(decode_state* state, const unsigned char* in, std::size
 
 decode_status decode_entry(archive_reader* reader, int output, int32_t packed_size,
                            int32_t unpacked_size, decode_loop loop) {
-  // One entry's output, gathered here until a piece is full. Each step of
-  // decode_block needs decode_min_room, so a piece is handed out once
-  // fewer are left.
-  unsigned char out[output_piece + decode_min_room];
+  unsigned char* const out = entry_output;
+  constexpr std::size_t out_size = sizeof entry_output;
   std::size_t used = 0;
   decode_state state = decode_start(packed_size, unpacked_size);
   decode_status status = decode_ok;
@@ -156,12 +159,12 @@ decode_status decode_entry(archive_reader* reader, int output, int32_t packed_si
       reader_consume(reader, ahead);  // a run pair without its count gives nothing
       break;
     }
-    if (sizeof out - used < decode_min_room) {
+    if (out_size - used < decode_min_room) {
       if (!write_all(output, out, used)) return decode_write_error;
       used = 0;
     }
     std::size_t written;
-    std::size_t taken = decode_block(&state, in, ahead, out + used, sizeof out - used, &written, loop);
+    std::size_t taken = decode_block(&state, in, ahead, out + used, out_size - used, &written, loop);
     reader_consume(reader, taken);
     used += written;
     need = taken == 0 ? 2 : 1;

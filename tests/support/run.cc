@@ -8,13 +8,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "tests/support/packer.h"
 
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,
                        const std::string& dir, const std::string& input,
-                       long long file_size_limit, unsigned time_limit) {
+                       const run_limits& limits) {
   run_result result{-1, "", ""};
   std::string out_path = make_temp_dir();
   std::string stdout_file = out_path + "/stdout";
@@ -34,12 +35,14 @@ run_result run_program(const std::string& program,
     // As a user's shell starts it: SIGXFSZ as the system has it, so that
     // only the program's own handling keeps it from being killed.
     signal(SIGXFSZ, SIG_DFL);
-    if (file_size_limit >= 0) {
+    for (auto [resource, bytes] : {std::pair{RLIMIT_FSIZE, limits.file_size},
+                                   std::pair{RLIMIT_STACK, limits.stack}}) {
+      if (bytes < 0) continue;
       rlimit limit{};
-      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit);
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(bytes);
+      if (setrlimit(resource, &limit) != 0) _exit(127);
     }
-    if (time_limit > 0) alarm(time_limit);
+    if (limits.seconds > 0) alarm(limits.seconds);
     execv(program.c_str(), args.data());
     _exit(127);
   }

@@ -11,16 +11,23 @@ struct run_result {
   std::string err;  // standard error, byte for byte
 };
 
+// Limits a run starts under (setrlimit before exec); -1 or 0: none.
+struct run_limits {
+  long long file_size = -1;  // bytes of every file written (RLIMIT_FSIZE;
+                             // SIGXFSZ left as the system has it, as a
+                             // shell leaves it)
+  long long stack = -1;      // bytes of stack (RLIMIT_STACK)
+  unsigned seconds = 0;      // a program still running then is killed
+                             // (status 128 + SIGALRM)
+};
+
 // Runs `program` with the argument vector `argv` (argv[0] included; it may
 // be empty) in the directory `dir`, standard input from `input` (a path,
-// or /dev/null when empty). A `file_size_limit` of 0 or more limits the
-// size of every file the program writes (RLIMIT_FSIZE; SIGXFSZ is left
-// as the system has it, as a shell leaves it). A `time_limit` of 1 or more
-// seconds kills a program still running then (status 128 + SIGALRM).
+// or /dev/null when empty), under `limits`.
 run_result run_program(const std::string& program,
                        const std::vector<std::string>& argv,
                        const std::string& dir, const std::string& input = "",
-                       long long file_size_limit = -1, unsigned time_limit = 0);
+                       const run_limits& limits = run_limits{});
 
 // A new empty directory under the system's temporary directory.
 std::string make_temp_dir();
