@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "archive/testing.h"
+
 namespace {
 
 constexpr std::size_t buffer_size = sizeof(archive_reader::bytes);

@@ -63,9 +63,6 @@ struct archive_reader {
 // archive must not be read then. The reader never closes `fd`.
 bool reader_init(archive_reader* reader, int fd);
 
-// For tests: no read takes more than `most` bytes (0: as many as fit).
-void reader_limit_reads(archive_reader* reader, std::size_t most);
-
 // What the archive was when the reader started (kind, identity, size and
 // times), as reader_init asked it once.
 const file_state& reader_start_state(const archive_reader* reader);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "archive/testing.h"
 #include "tests/support/stream.h"
 
 namespace {

@@ -4,7 +4,8 @@
 #include <initializer_list>
 
 #include "archive/decode_fast.h"
-#include "archive/file_io.h"
+#include "archive/decode_feed.h"
+#include "archive/testing.h"
 
 // While plenty of input, tokens and output room are left, a vector loop
 // takes the tokens 64 input bytes at a time (see decode_fast.h); the rest,
@@ -48,13 +49,24 @@ fast_loop_fn built_in_loop(decode_loop loop) {
   }
 }
 
-fast_loop_fn fast_loop_for(decode_loop loop) {
-  if (loop != decode_loop_widest) return built_in_loop(loop);
-  for (decode_loop widest :
-       {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
-    if (fast_loop_fn fast = built_in_loop(widest)) return fast;
+// The fastest loop built in for this processor (see decode.h): on the
+// first Zen cores the AVX2 loop's 256-bit operations are split in two,
+// and the SSE2 loop was measured faster there on real files.
+fast_loop_fn fastest_loop() {
+#if defined(DECODE_HAVE_X86) && defined(DECODE_HAVE_AVX2)
+  if (__builtin_cpu_is("znver1")) return fast_loop_sse2;
+#endif
+  for (decode_loop loop : {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
+    if (fast_loop_fn fast = built_in_loop(loop)) return fast;
   }
   return nullptr;
+}
+
+// The loop decode_block uses: the fastest, or the one a test chose.
+decode_loop chosen_loop = decode_loop_fastest;
+
+fast_loop_fn fast_loop_for(decode_loop loop) {
+  return loop == decode_loop_fastest ? fastest_loop() : built_in_loop(loop);
 }
 
 // Output goes to the file in pieces of at least 256 KiB (but the last of
@@ -62,8 +74,7 @@ fast_loop_fn fast_loop_for(decode_loop loop) {
 constexpr std::size_t output_piece = 256 * 1024;
 
 // One entry's output, gathered here until a piece is full; static, so
-// that its size asks nothing of the stack. Each step of decode_block needs
-// decode_min_room, so a piece is handed out once fewer are left.
+// that its size asks nothing of the stack.
 unsigned char entry_output[output_piece + decode_min_room];
 
 }  // namespace
@@ -77,14 +88,15 @@ bool decode_finished(const decode_state& state) {
 }
 
 bool decode_loop_available(decode_loop loop) {
-  return loop == decode_loop_widest || loop == decode_loop_exact ||
+  return loop == decode_loop_fastest || loop == decode_loop_exact ||
          built_in_loop(loop) != nullptr;
 }
 
+void decode_use_loop(decode_loop loop) { chosen_loop = loop; }
+
 std::size_t decode_block(decode_state* state, const unsigned char* in, std::size_t in_size,
-                         unsigned char* out, std::size_t out_size, std::size_t* written,
-                         decode_loop loop) {
-  fast_loop_fn fast = fast_loop_for(loop);
+                         unsigned char* out, std::size_t out_size, std::size_t* written) {
+  fast_loop_fn fast = fast_loop_for(chosen_loop);
   int previous = state->previous;
   int64_t remaining = state->remaining;
   int64_t tokens_left = state->tokens_left;
@@ -140,35 +152,7 @@ std::size_t decode_block(decode_state* state, const unsigned char* in, std::size
 }
 
 decode_status decode_entry(archive_reader* reader, int output, int32_t packed_size,
-                           int32_t unpacked_size, decode_loop loop) {
-  unsigned char* const out = entry_output;
-  constexpr std::size_t out_size = sizeof entry_output;
-  std::size_t used = 0;
-  decode_state state = decode_start(packed_size, unpacked_size);
-  decode_status status = decode_ok;
-  std::size_t need = 1;  // 2 where a run pair's count is still to come
-  while (!decode_finished(state)) {
-    const unsigned char* in;
-    std::size_t ahead;
-    reader_status read = reader_ahead(reader, need, &in, &ahead);
-    if (read == reader_failed) {
-      status = decode_read_error;
-      break;
-    }
-    if (read == reader_end) {
-      reader_consume(reader, ahead);  // a run pair without its count gives nothing
-      break;
-    }
-    if (out_size - used < decode_min_room) {
-      if (!write_all(output, out, used)) return decode_write_error;
-      used = 0;
-    }
-    std::size_t written;
-    std::size_t taken = decode_block(&state, in, ahead, out + used, out_size - used, &written, loop);
-    reader_consume(reader, taken);
-    used += written;
-    need = taken == 0 ? 2 : 1;
-  }
-  if (used > 0 && !write_all(output, out, used)) return decode_write_error;
-  return status;
+                           int32_t unpacked_size) {
+  return decode_feed(reader, output, entry_output, sizeof entry_output, packed_size,
+                     unpacked_size);
 }

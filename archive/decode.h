@@ -34,25 +34,15 @@ decode_state decode_start(int32_t packed_size, int32_t unpacked_size);
 // True once the entry is whole: no byte left to write or no token to decode.
 bool decode_finished(const decode_state& state);
 
-// The inner loops decode_block can use; all give the same results.
-// decode_loop_widest takes tokens with the widest vectors this processor
-// has of those built in; decode_loop_exact has no vector loop, and takes
-// one run pair or one span of literals (up to 4096) at a time.
-enum decode_loop {
-  decode_loop_widest,
-  decode_loop_exact,
-  decode_loop_portable,
-  decode_loop_sse2,
-  decode_loop_avx2,
-};
-
-// True when `loop` is built in and this processor can run it; always for
-// decode_loop_widest, decode_loop_exact and decode_loop_portable.
-bool decode_loop_available(decode_loop loop);
-
 // decode_block takes no token while fewer than this many bytes of output
 // room are left: the furthest one step of it stores, 32 runs of 256 bytes
 // and one vector more.
+//
+// Its inner loop is the fastest of those built in for this processor:
+// on x86-64 the AVX2 loop where the processor runs AVX2, but for the
+// first Zen cores (AMD family 17h, models below 30h, which split each
+// 256-bit operation in two), where the SSE2 loop was measured faster on
+// real files; SSE2 on other x86-64; the portable loop elsewhere.
 constexpr std::size_t decode_min_room = 32 * 256 + 64;
 
 // Decodes whole tokens of one entry from in[0 .. in_size) into
@@ -65,22 +55,22 @@ constexpr std::size_t decode_min_room = 32 * 256 + 64;
 // token (a run pair's first byte without its count), or where fewer than
 // decode_min_room bytes of output room are left.
 std::size_t decode_block(decode_state* state, const unsigned char* in, std::size_t in_size,
-                         unsigned char* out, std::size_t out_size, std::size_t* written,
-                         decode_loop loop = decode_loop_widest);
+                         unsigned char* out, std::size_t out_size, std::size_t* written);
 
 enum decode_status { decode_ok, decode_write_error, decode_read_error };
 
 // Decodes one entry from `reader`, standing at its first packed byte, into
 // the file open for writing on the descriptor `output`: at most
 // unpacked_size bytes from at most packed_size tokens, which may run on
-// past the packed data, in memory of a fixed size. Returns decode_ok, or
-// decode_write_error or decode_read_error at the first failure, after
-// which nothing more is written. It writes no byte the tokens read do not
-// give (a run pair cut off by the archive's end gives none), writes in
+// past the packed data, through one static buffer (decode_feed in
+// decode_feed.h). Returns decode_ok, or decode_write_error or
+// decode_read_error at the first failure; after a read failure what was
+// decoded before it is still written. It writes no byte the tokens read do
+// not give (a run pair cut off by the archive's end gives none), writes in
 // pieces of at least 256 KiB but for an entry's last, never opens, closes
 // or repositions either file, and leaves the reader just after the last
 // byte it took.
 decode_status decode_entry(archive_reader* reader, int output, int32_t packed_size,
-                           int32_t unpacked_size, decode_loop loop = decode_loop_widest);
+                           int32_t unpacked_size);
 
 #endif

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/testing.h"
 #include "tests/support/packer.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/stream.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/decode.h"
+#include "archive/testing.h"
 #include "tests/support/packer.h"
 #include "tests/support/stream.h"
 

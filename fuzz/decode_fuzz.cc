@@ -13,7 +13,8 @@
 #include <string>
 
 #include "archive/decode.h"
-#include "tests/support/block_feeder.h"
+#include "archive/testing.h"
+#include "tests/support/decode_in_pieces.h"
 #include "tests/support/reference_decoder.h"
 
 namespace {
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          (span * 4)) -
                     8;
   }
-  const decode_loop loops[] = {decode_loop_widest, decode_loop_exact,
+  const decode_loop loops[] = {decode_loop_fastest, decode_loop_exact,
                                decode_loop_portable, decode_loop_sse2,
                                decode_loop_avx2};
   decode_loop loop = loops[(mode & 0x0F) % (sizeof loops / sizeof loops[0])];

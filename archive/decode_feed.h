@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// The one loop that feeds decode_block: input from a source that answers
+// as the archive's reader does (reader_ahead, reader_consume), output
+// gathered in a buffer and handed to a sink (write_all) whenever fewer
+// than decode_min_room bytes of it are left. decode_entry runs it with the
+// reader and an entry's file; the tests and the decode fuzzer run it with
+// bytes in memory, in pieces, and output buffers of their own sizes.
+#ifndef ARCHIVE_DECODE_FEED_H
+#define ARCHIVE_DECODE_FEED_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "archive/archive_reader.h"
+#include "archive/decode.h"
+#include "archive/file_io.h"
+
+// Decodes one entry from `in`, standing at its first packed byte, through
+// buffer[0 .. size) (size at least decode_min_room) into `out`, as
+// decode_entry describes; it never touches the buffer outside those bytes.
+template <typename source, typename sink>
+decode_status decode_feed(source* in, sink out, unsigned char* buffer, std::size_t size,
+                          int32_t packed_size, int32_t unpacked_size) {
+  std::size_t used = 0;
+  decode_state state = decode_start(packed_size, unpacked_size);
+  decode_status status = decode_ok;
+  std::size_t need = 1;  // 2 where a run pair's count is still to come
+  while (!decode_finished(state)) {
+    const unsigned char* bytes;
+    std::size_t ahead;
+    reader_status read = reader_ahead(in, need, &bytes, &ahead);
+    if (read == reader_failed) {
+      status = decode_read_error;
+      break;
+    }
+    if (read == reader_end) {
+      reader_consume(in, ahead);  // a run pair without its count gives nothing
+      break;
+    }
+    if (size - used < decode_min_room) {
+      if (!write_all(out, buffer, used)) return decode_write_error;
+      used = 0;
+    }
+    std::size_t written;
+    std::size_t taken = decode_block(&state, bytes, ahead, buffer + used, size - used, &written);
+    reader_consume(in, taken);
+    used += written;
+    need = taken == 0 ? 2 : 1;
+  }
+  if (used > 0 && !write_all(out, buffer, used)) return decode_write_error;
+  return status;
+}
+
+#endif

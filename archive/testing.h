@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+// What the tests, the fuzzers and the benchmarks ask of the format's code
+// beyond what the program uses: which inner loop decode_block runs, and
+// how large a piece the reader reads at a time.
+#ifndef ARCHIVE_TESTING_H
+#define ARCHIVE_TESTING_H
+
+#include <cstddef>
+
+#include "archive/archive_reader.h"
+
+// The inner loops decode_block can use; all give the same results.
+// decode_loop_fastest is the one the program uses (see decode.h);
+// decode_loop_exact has no vector loop, and takes one run pair or one
+// span of literals (up to 4096) at a time.
+enum decode_loop {
+  decode_loop_fastest,
+  decode_loop_exact,
+  decode_loop_portable,
+  decode_loop_sse2,
+  decode_loop_avx2,
+};
+
+// True when `loop` is built in and this processor can run it; always for
+// decode_loop_fastest, decode_loop_exact and decode_loop_portable.
+bool decode_loop_available(decode_loop loop);
+
+// decode_block (and so decode_entry) uses `loop` from now on, which must
+// be available; decode_loop_fastest again to undo.
+void decode_use_loop(decode_loop loop);
+
+// No read of `reader` takes more than `most` bytes (0: as many as fit).
+void reader_limit_reads(archive_reader* reader, std::size_t most);
+
+#endif
