@@ -122,7 +122,8 @@ void reader_consume(archive_reader* reader, std::size_t count) {
 }
 
 void reader_keep_from(archive_reader* reader, int64_t offset) {
-  reader->keep = offset >= reader->base ? offset : -1;
+  assert(offset >= reader_offset(reader));
+  reader->keep = offset;
 }
 
 reader_status reader_move_to(archive_reader* reader, int64_t target) {
@@ -172,7 +173,7 @@ bool reader_state_now(const archive_reader* reader, file_state* now) {
   }
   *now = state_of(reader->fd);
   return now->known && now->size == start.size && same_time(now->modified, start.modified) &&
-         same_time(now->changed, start.changed);
+         same_time(now->change_time, start.change_time);
 }
 
 bool reader_unchanged(const archive_reader* reader) {

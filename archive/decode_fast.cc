@@ -153,8 +153,7 @@ inline void fast_loop(fast_state* s) {
   auto window_fits = [&] {
     int64_t tokens_left = tokens - ((q - (in + start)) - runs);
     return static_cast<std::size_t>(in + end - w) >= fast_input_ahead &&
-           tokens_left >= fast_min_tokens && remaining >= fast_min_remaining &&
-           address(out) <= out_last && out <= out_stop;
+           tokens_left >= fast_min_tokens && address(out) <= out_last && out <= out_stop;
   };
   if (window_fits()) {
     // `rest` is the window's mask shifted so that bit 0 stands for q. The

@@ -24,9 +24,13 @@ struct fast_state {
   int previous;             // the previous byte
 };
 
-// Guards checked before each 64-byte window: the loop stops, with the state
-// standing at a token, as soon as one fails, and never takes a token that
-// the bounds would cut. The margin: the tokens that start in a window
+// The loop takes a window while enough input, tokens and output room are
+// left for all of it (checked before each 64-byte window), and a run pair
+// only while it leaves fast_min_remaining bytes to write and stays within
+// the buffer (checked at each pair); decode_block calls it only with at
+// least fast_min_remaining bytes to write. It stops, with the state
+// standing at a token, as soon as a check fails, and never takes a token
+// that the bounds would cut. The margin: the tokens that start in a window
 // write at most 32 runs of 256 bytes (a run pair takes two bytes), and a
 // store, at most 64 bytes wide, reaches at most 64 bytes past the bytes
 // it means (a run of 250 after 31 runs of 256 and a literal ends one byte

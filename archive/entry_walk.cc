@@ -15,7 +15,7 @@ entry_walk walk_begin(archive_reader* reader) {
 
 walk_status walk_next(entry_walk* walk, entry_header* header) {
   archive_reader* reader = walk->reader;
-  if (walk->last) return walk_ended(walk);
+  if (walk->stop_after_entry) return walk_ended(walk);
   switch (reader_move_to(reader, walk->next_offset)) {
     case reader_ok:
       break;
@@ -39,7 +39,7 @@ walk_status walk_next(entry_walk* walk, entry_header* header) {
   *header = parse_entry_header(bytes);
   reader_consume(reader, header_size);
   if (header->packed_size < 0) {
-    walk->last = true;
+    walk->stop_after_entry = true;
   } else {
     walk->next_offset += static_cast<int64_t>(header_size) + header->packed_size;
     reader_keep_from(reader, walk->next_offset);

@@ -37,7 +37,7 @@ enum walk_status {
 struct entry_walk {
   archive_reader* reader;
   int64_t next_offset;  // where the next header is
-  bool last;            // the entry read last had a negative packed_size
+  bool stop_after_entry;  // the entry read last had a negative packed_size
 };
 
 // Starts a walk over a reader freshly started on the archive.

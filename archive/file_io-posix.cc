@@ -56,7 +56,7 @@ file_state state_of_stat(const struct stat& st) {
   state.size = static_cast<int64_t>(st.st_size);
   state.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
                     static_cast<int32_t>(st.st_mtim.tv_nsec)};
-  state.changed = {static_cast<int64_t>(st.st_ctim.tv_sec),
+  state.change_time = {static_cast<int64_t>(st.st_ctim.tv_sec),
                    static_cast<int32_t>(st.st_ctim.tv_nsec)};
   return state;
 }

@@ -68,7 +68,7 @@ file_state state_of_handle(HANDLE handle) {
   state.size = static_cast<int64_t>(
       static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
   state.modified = time_of(times.LastWriteTime.QuadPart);
-  state.changed = time_of(times.ChangeTime.QuadPart);
+  state.change_time = time_of(times.ChangeTime.QuadPart);
   return state;
 }
 

@@ -19,13 +19,13 @@ enum file_kind { file_other, file_regular, file_link };
 
 // What stands behind a descriptor or a name.
 struct file_state {
-  bool known;        // false when it could not be asked for
+  bool known;             // false when it could not be asked for
   file_kind kind;
-  uint64_t device;   // st_dev, or the volume serial number on Windows
-  uint64_t index;    // st_ino, or the file index on Windows
-  int64_t size;      // bytes
-  file_time modified;  // the last change of the contents
-  file_time changed;   // the last change of the contents or attributes
+  uint64_t device;        // st_dev, or the volume serial number on Windows
+  uint64_t index;         // st_ino, or the file index on Windows
+  int64_t size;           // bytes
+  file_time modified;     // the last change of the contents
+  file_time change_time;  // the last change of the contents or attributes
 };
 
 // Opens `path` for reading, not inherited by child processes; -1 when it

@@ -12,7 +12,7 @@
 namespace {
 
 // The archive's reader, static for the size of its buffer.
-archive_reader archive;
+archive_reader reader;
 
 // Failing writes come back as errors rather than signals that stop the
 // process: a file size limit (SIGXFSZ) is a write failure, and a listing
@@ -27,16 +27,10 @@ void keep_signals_from_stopping_writes() {
 #endif
 }
 
-int fail(const char* message, int status) {
-  std::fflush(stdout);  // keep the listing line ahead of the message
-  std::fputs(message, stderr);
-  return status;
-}
-
-// Lists and extracts every entry of the open archive; returns the exit
-// status, leaving the message to the caller.
-int extract_all(archive_reader* reader, output_folder* folder) {
-  entry_walk walk = walk_begin(reader);
+// Lists and extracts every entry of the open archive; returns how the run
+// ends.
+run_end extract_all(archive_reader* archive, output_folder* folder) {
+  entry_walk walk = walk_begin(archive);
   entry_header header;
   walk_status step;
   while ((step = walk_next(&walk, &header)) == walk_entry) {
@@ -44,14 +38,39 @@ int extract_all(archive_reader* reader, output_folder* folder) {
     listing_line(header, line);
     std::fputs(line, stdout);
     int output = open_output_file(folder, header.name);
-    if (output < 0) return exit_failure;
-    decode_status status = decode_entry(reader, output, header.packed_size,
+    if (output < 0) return run_refused;
+    decode_status status = decode_entry(archive, output, header.packed_size,
                                         header.unpacked_size);
     bool closed = close_file(output);
-    if (status == decode_write_error || !closed) return exit_write_failure;
-    if (status == decode_read_error) return exit_failure;
+    if (status == decode_write_error || !closed) return run_write_failed;
+    if (status == decode_read_error) return run_unreadable;
   }
-  return step == walk_end ? exit_ok : exit_failure;
+  // A read failure, a cut, a change or a pipe that cannot go back.
+  return step == walk_end ? run_extracted : run_unreadable;
+}
+
+// Gives the run's message, after the listing, and returns its exit status:
+// the one place where an ending becomes both.
+int end_run(run_end end, const char* program) {
+  struct ending {
+    const char* message;
+    int status;
+  };
+  static const ending endings[] = {
+      {nullptr, 0},                // run_extracted
+      {usage_format, 1},           // run_no_archive
+      {open_failure_message, 1},   // run_unreadable
+      {open_failure_message, 1},   // run_refused
+      {write_failure_message, 2},  // run_write_failed
+  };
+  const ending& e = endings[end];
+  std::fflush(stdout);  // keep the listing line ahead of the message
+  if (end == run_no_archive) {
+    std::fprintf(stderr, usage_format, program);
+  } else if (e.message != nullptr) {
+    std::fputs(e.message, stderr);
+  }
+  return e.status;
 }
 
 }  // namespace
@@ -71,30 +90,20 @@ std::size_t listing_line(const entry_header& header, char* line) {
 }
 
 int run_extractor(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, usage_format, argc > 0 && argv[0] ? argv[0] : "");
-    return exit_failure;
-  }
+  const char* program = argc > 0 && argv[0] ? argv[0] : "";
+  if (argc < 2) return end_run(run_no_archive, program);
   keep_signals_from_stopping_writes();
   int fd = open_for_reading(argv[1]);
-  if (fd < 0) return fail(open_failure_message, exit_failure);
-  if (!reader_init(&archive, fd)) {
+  if (fd < 0) return end_run(run_unreadable, program);
+  if (!reader_init(&reader, fd)) {
     // Without its state the archive could be neither told from the
     // entries' files nor seen to change.
     close_file(fd);
-    return fail(open_failure_message, exit_failure);
+    return end_run(run_unreadable, program);
   }
-
-  output_folder folder = output_folder_for(&archive);
-  int status = extract_all(&archive, &folder);
+  output_folder folder = output_folder_for(&reader);
+  run_end end = extract_all(&reader, &folder);
   close_output_folder(&folder);
   close_file(fd);
-  switch (status) {
-    case exit_ok:
-      return exit_ok;
-    case exit_write_failure:
-      return fail(write_failure_message, exit_write_failure);
-    default:
-      return fail(open_failure_message, exit_failure);
-  }
+  return end_run(end, program);
 }

@@ -7,16 +7,23 @@
 
 #include "archive/entry_header.h"
 
-// Exit statuses.
-constexpr int exit_ok = 0;
-// No archive named, the archive cannot be opened or read, or an entry's
-// file is refused or cannot be created.
-constexpr int exit_failure = 1;
-// An entry's file cannot be written or closed.
-constexpr int exit_write_failure = 2;
+// How a run ends. run_extractor gives each ending its message and exit
+// status in one place (end_run in extractor.cc):
+//   run_extracted     no message, status 0
+//   run_no_archive    the usage message, status 1
+//   run_unreadable    the open-failure message, status 1: the archive
+//                     cannot be opened, asked its state or read, or it was
+//                     cut inside an entry, changed while read, or a pipe
+//                     cannot go back to the next header
+//   run_refused       the open-failure message, status 1: an entry's file
+//                     is refused or cannot be created
+//   run_write_failed  the write-failure message, status 2: an entry's file
+//                     cannot be written or closed
+enum run_end { run_extracted, run_no_archive, run_unreadable, run_refused, run_write_failed };
 
 // Messages on standard error. The last two are Shift_JIS bytes:
-// "the file cannot be opened." and "writing failed."
+// "the file cannot be opened." and "writing failed."; the usage message
+// takes the program's name.
 constexpr const char usage_format[] = "Usage: %s [Archive .MDT/.PAR file]\n";
 constexpr const char open_failure_message[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x83\x49\x81\x5B\x83\x76\x83\x93"

@@ -8,7 +8,9 @@
 
 namespace {
 
-bool same_letters(const wchar_t* a, std::size_t length, const char* upper) {
+// True when a[0 .. length) spells `upper` (capitals, digits and '$'), its
+// letters in either case.
+bool same_ignoring_case(const wchar_t* a, std::size_t length, const char* upper) {
   if (std::strlen(upper) != length) return false;
   for (std::size_t i = 0; i < length; ++i) {
     wchar_t c = a[i];
@@ -31,10 +33,10 @@ bool is_device_name(const wchar_t* part, std::size_t length) {
   while (base < length && part[base] != L'.') ++base;
   while (base > 0 && part[base - 1] == L' ') --base;
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (same_letters(part, base, device)) return true;
+    if (same_ignoring_case(part, base, device)) return true;
   }
   if (base == 4 && is_port_digit(part[3])) {
-    return same_letters(part, 3, "COM") || same_letters(part, 3, "LPT");
+    return same_ignoring_case(part, 3, "COM") || same_ignoring_case(part, 3, "LPT");
   }
   return false;
 }
@@ -53,8 +55,8 @@ bool is_archive(const file_state& archive, const file_state& file) {
   return archive.size == file.size && same_time;
 }
 
-output_folder output_folder_for(const archive_reader* archive) {
-  return output_folder{archive, -1};
+output_folder output_folder_for(const archive_reader* reader) {
+  return output_folder{reader, -1};
 }
 
 bool may_replace(const output_folder& folder, const file_state& there) {
@@ -66,8 +68,8 @@ bool may_replace(const output_folder& folder, const file_state& there) {
   // the name was asked first, its new one: a changed archive replaces
   // nothing.
   file_state now;
-  if (!reader_state_now(folder.archive, &now)) return false;
-  return !is_archive(reader_start_state(folder.archive), there) && !is_archive(now, there);
+  if (!reader_state_now(folder.reader, &now)) return false;
+  return !is_archive(reader_start_state(folder.reader), there) && !is_archive(now, there);
 }
 
 bool posix_name_is_refused(const char* name) {

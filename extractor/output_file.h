@@ -30,7 +30,7 @@ bool is_archive(const file_state& archive, const file_state& file);
 
 // Where the entries' files go: the current folder, for the whole run.
 struct output_folder {
-  const archive_reader* archive;  // the archive, never to be replaced
+  const archive_reader* reader;  // the archive, never to be replaced
   intptr_t handle;  // the current folder once opened (a descriptor, or a
                     // Windows HANDLE), -1 until then
 };
@@ -38,9 +38,9 @@ struct output_folder {
 // How often a name that keeps coming back is removed before it is refused.
 constexpr int replace_tries = 4;
 
-// The current folder, for a run over the archive `archive` reads; opens
+// The current folder, for a run over the archive `reader` reads; opens
 // nothing yet.
-output_folder output_folder_for(const archive_reader* archive);
+output_folder output_folder_for(const archive_reader* reader);
 
 // True when `there`, what stands at an entry's name, may be removed to
 // make way for the entry: a symbolic link; or a regular file when the
