@@ -32,8 +32,14 @@ const std::string write_failure = text(write_failure_message);
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override { dir = make_temp_dir(); }
-  void TearDown() override { remove_tree(dir); }
+  // The scratch folder, `dir`, inside a parent of this test's own, where
+  // anything that escapes the scratch folder lands.
+  void SetUp() override {
+    parent = make_temp_dir();
+    dir = parent + "/work";
+    fs::create_directory(dir);
+  }
+  void TearDown() override { remove_tree(parent); }
 
   // Writes `archive` as ARC.MDT in the scratch directory and extracts it.
   run_result extract(const std::string& archive) {
@@ -54,6 +60,15 @@ class EndToEnd : public ::testing::Test {
     return fs::exists(fs::symlink_status(dir + "/" + name, ignored));
   }
 
+  // True when the parent holds nothing but the scratch folder.
+  bool nothing_escaped() {
+    for (const auto& e : fs::directory_iterator(parent)) {
+      if (e.path().filename() != "work") return false;
+    }
+    return true;
+  }
+
+  std::string parent;
   std::string dir;
 };
 
@@ -174,16 +189,22 @@ TEST_F(EndToEnd, NameThatCannotBeCreatedStopsTheRun) {
 TEST_F(EndToEnd, UnsafeNamesAreRefused) {
   fs::create_directory(dir + "/SUB");
   fs::create_directory(dir + "/SUB/INNER");
-  for (std::string name : {"../ESCAPED", "SUB/../../X", "/tmp/ABS.TXT", "..",
-                           "SUB/INNER/.."}) {
+  // An absolute name into a folder of this test's own, short enough for
+  // the 13-byte name field: /tmp/XXXXXX/A.
+  char own[] = "/tmp/XXXXXX";
+  ASSERT_NE(mkdtemp(own), nullptr);
+  std::string absolute = std::string(own) + "/A";
+  for (std::string name : {std::string("../ESCAPED"), std::string("SUB/../../X"), absolute,
+                           std::string(".."), std::string("SUB/INNER/..")}) {
     run_result r = extract(pack_entry(name, "bad") + pack_entry("LATER", "n"));
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_EQ(r.err, open_failure) << name;
     EXPECT_EQ(r.out.substr(0, name.size()), name);
     EXPECT_FALSE(exists("LATER"));
   }
-  EXPECT_FALSE(fs::exists(fs::path(dir).parent_path() / "ESCAPED"));
-  EXPECT_FALSE(fs::exists("/tmp/ABS.TXT"));
+  EXPECT_TRUE(nothing_escaped());
+  EXPECT_TRUE(fs::is_empty(own));
+  remove_tree(own);
   // Relative names into existing directories still work.
   run_result r = extract(pack_entry("SUB/A.TXT", "in sub") +
                          pack_entry("./B.TXT", "b") + pack_entry("..C", "c"));
@@ -223,7 +244,7 @@ TEST_F(EndToEnd, WindowsSeparatorsDrivesAndDevices) {
     }
     EXPECT_EQ(file("FIRST"), "1");
   }
-  EXPECT_FALSE(fs::exists(fs::path(dir).parent_path() / "ESCAPED"));
+  EXPECT_TRUE(nothing_escaped());
 }
 
 TEST_F(EndToEnd, JapaneseNamesKeepTheirCharacters) {
@@ -757,6 +778,7 @@ TEST_F(EndToEnd, WriteOnlyFolder) {
     }
   }
   // A drop box: others may create files in it but not list it.
+  ASSERT_EQ(chmod(parent.c_str(), 0755), 0);
   ASSERT_TRUE(write_file(dir + "/ARC.MDT", pack_entry("DROP.TXT", "dropped")));
   ASSERT_EQ(chmod((dir + "/ARC.MDT").c_str(), 0644), 0);
   ASSERT_EQ(chmod(dir.c_str(), 01733), 0);
