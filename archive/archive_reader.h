@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The archive as the walk and the decoder read it. One reader owns the
 // descriptor, its read-ahead buffer and the position; the walk and the
 // decoder use it only through the functions below: look at the bytes

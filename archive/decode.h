@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run-length decoding of one entry's packed data.
 //
 // The packed data is a sequence of tokens read against a "previous byte"

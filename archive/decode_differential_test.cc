@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // decode_block against the plain byte-at-a-time reference decoder, on
 // memory: the same output and the same bytes taken, for each inner loop
 // (one test suite per loop), with the input handed over in pieces that end

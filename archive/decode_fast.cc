@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built twice on x86-64: once for the baseline instruction set (the
 // portable and the SSE2 loop), and once with AVX2 enabled and
 // DECODE_FAST_AVX2 defined (the AVX2 loop only); once elsewhere.

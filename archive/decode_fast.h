@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoder's fast inner loop, used by decode_block while plenty of
 // input, tokens and output room are left: it takes tokens 64 input bytes
 // at a time, from a mask of "byte equals the byte before it" for the whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "archive/entry_header.h"
 
 uint32_t read_le32(const unsigned char* bytes) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An archive is a flat run of entries with no archive header, directory,
 // trailer or checksum. Each entry is a 32-byte header followed directly by
 // its packed (run-length coded) data; the first header is at offset 0 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The walk from one entry header to the next.
 //
 // Each header is found by offset arithmetic alone: the first at offset 0,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What only the Windows half of the program asks of its files (see
 // file_io.h).
 #ifndef ARCHIVE_FILE_IO_WIN32_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few things the program asks of its platform's files, over
 // descriptors: open the archive for reading, read, reposition, write an
 // entry's file, close, and what a file is (kind, identity, size and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // decode_entry alone, from a temporary file (in the page cache) into
 // /dev/null, in bytes of output per second, for each inner loop, and the
 // byte-at-a-time reference on memory, on literal-heavy, run-heavy, mixed

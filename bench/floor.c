@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The floor: what one thread must spend to extract the files of an
  * uncompressed tar archive with no decoding at all. It reads the archive
  * with read() in 256 KiB pieces and writes each regular file with

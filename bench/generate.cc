@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/generate.h"
 
 uint64_t next_random(bench_random* random) {

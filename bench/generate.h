@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Seeded generators for the benchmark inputs, so that the numbers are
 // comparable from machine to machine: the same seed gives the same bytes
 // everywhere (no host files, no library's random distributions).

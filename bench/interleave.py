@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times commands in interleaved rounds: every round runs each command once,
 in turn, after the same preparation. A slow drift of the machine (a file
 system's free-inode search, page cache pressure) then weighs on every

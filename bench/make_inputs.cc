@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the benchmark's input files, the same bytes on every machine:
 //   make_inputs DIR
 // DIR/files: binary-like files of 192 KiB to 8 MiB, about 305 MB;

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # Whole-process extraction benchmark: extractor against tar of the same
 # files (uncompressed, lz4, zstd), in two places: tmpfs (/dev/shm, where
 # the disk does not hide the program) and the disk (build/bench-disk).

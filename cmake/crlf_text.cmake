@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DIN=... -DOUT=... -P crlf_text.cmake: copies a text file with
 # CR LF line ends, as Windows editors expect.
 file(READ ${IN} content)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Read by cpack (CPACK_PROJECT_CONFIG_FILE) in a cross build, with READELF
 # and BINARY set: the package depends on a C library at least as new as
 # the newest symbol version the program needs, as dpkg-shlibdeps finds.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Every release artifact (the dist preset: cmake --workflow --preset dist),
 # each built from this source tree in a build tree of its own, gathered
 # into build/dist with SHA256SUMS:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DOUT=DIR -DFILES=A;B;... -P dist_collect.cmake: DIR holds the
 # FILES alone, and SHA256SUMS over them in the form sha256sum -c reads.
 file(REMOVE_RECURSE ${OUT})

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared part of the Linux cross toolchain files: Debian's cross compiler
 # for `cross_triple`, its libraries as the sysroot, and qemu-user to run
 # the target's programs (CTest runs every test binary through it).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation and packages. The version comes from project(), the release
 # date from the changelog's newest entry (its one place); both reach the
 # manual, the Debian metadata and the Windows zip.

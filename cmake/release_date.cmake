@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The release date, from the changelog's newest entry (its one place):
 # EXTRACTOR_MAN_DATE (YYYY-MM-DD) and EXTRACTOR_SOURCE_DATE_EPOCH (seconds,
 # for reproducible packages). The newest entry must be this version; its

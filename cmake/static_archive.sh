@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # static_archive.sh OUT.tar.gz TOP EPOCH STRIP PROGRAM MANUAL README LICENSE CHANGELOG
 # The static build's archive: TOP/ holding the stripped program, the
 # manual (extractor.1), README.md, LICENSE and changelog; members sorted,

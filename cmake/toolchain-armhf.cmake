@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling for Linux on 32-bit ARM (armhf: ARMv7, hardware floating
 # point, little-endian), run under qemu-user.
 set(cross_triple arm-linux-gnueabihf)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The extractor program: lists every entry of an archive on standard output
 // and writes each entry's decoded bytes to a file named by the entry.
 #ifndef EXTRACTOR_EXTRACTOR_H

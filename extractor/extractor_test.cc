@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "extractor/extractor.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening an entry's output file on POSIX systems: every step relative to
 // a directory descriptor, none following a symbolic link.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening an entry's output file on Windows: the name is read as Shift_JIS
 // and walked one component at a time, each opened relative to the handle
 // of the directory before it (NtCreateFile with a root directory), from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules on names for each platform, the archive's identity rule, and
 // what both halves share.
 #include "extractor/output_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Creating an entry's output file safely, in a folder that may already
 // hold anything (links, special files, the archive itself). The contract:
 // nothing is ever written outside the current folder or into a file that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "extractor/output_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target, differential: arbitrary packed bytes and sizes through
 // decode_block (with a chosen inner loop, input pieces and output buffer)
 // and through the byte-at-a-time reference decoder. Output and bytes taken

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: runs the whole program (walk, decoder, driver) on
 // arbitrary archive bytes in a scratch directory and checks that
 //   - the run ends (libFuzzer's -timeout catches one that does not),

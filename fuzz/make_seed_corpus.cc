@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // make_seed_corpus DIR: writes seed archives for the fuzzer into DIR, one
 // for each kind of entry the extractor has to handle.
 #include <cstdint>

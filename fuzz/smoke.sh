@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # One bounded fuzzing run from seed 1 in a fresh corpus:
 #   smoke.sh WORK_DIR SECONDS MAX_LEN FUZZER [SEED_CORPUS_MAKER]
 set -eu

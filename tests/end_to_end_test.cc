@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built extractor in a scratch directory and checks its listing,
 // messages, exit status and files byte for byte.
 #include <gtest/gtest.h>

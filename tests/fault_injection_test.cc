@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built extractor under faults: a file size limit, archives cut
 // at every length, and failing system calls (strace's fault injection).
 // The archive must come out unchanged, nothing may be written that the

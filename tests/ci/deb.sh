@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # A Debian package as a user gets it: linted (no error or warning),
 # unpacked, its program (through qemu-user for another architecture) run
 # on the bundled sample, the files compared with the sample's, needing the

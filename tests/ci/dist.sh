@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Every release artifact in DIST (the dist preset) as a user gets it: the
 # checksums hold, the packages pass deb.sh, the static builds are
 # statically linked and run the sample with nothing else present (x86_64

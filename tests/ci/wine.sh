@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The wine test (label wine): the end-to-end tests against the Windows
 # build through the wrapper CMake writes, then the Windows zip's program
 # on the bundled sample, its listing and files compared with the native

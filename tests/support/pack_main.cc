@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pack ARCHIVE FILE...: writes an archive holding each FILE under its base
 // name (at most 12 bytes). Used to make the sample and benchmark archives.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: builds archives in memory, the inverse of the extractor.
 // Byte strings are held in std::string.
 #ifndef TESTS_SUPPORT_PACKER_H

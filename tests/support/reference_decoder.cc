@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/reference_decoder.h"
 
 std::string reference_decode(const std::string& packed, int32_t packed_size,

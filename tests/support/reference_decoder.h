@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: the plain byte-at-a-time decoder, kept as the reference
 // that the decoder must match byte for byte (output and bytes taken).
 #ifndef TESTS_SUPPORT_REFERENCE_DECODER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/run.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: runs a program in a directory and captures what it does.
 #ifndef TESTS_SUPPORT_RUN_H
 #define TESTS_SUPPORT_RUN_H

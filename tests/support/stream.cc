@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/stream.h"
 
 #include <fcntl.h>

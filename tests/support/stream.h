@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: files, pipes and archive readers over in-memory bytes.
 #ifndef TESTS_SUPPORT_STREAM_H
 #define TESTS_SUPPORT_STREAM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test support: which extractor the end-to-end tests run. EXTRACTOR_BIN
 // names the binary (or a wrapper such as one that runs extractor.exe under
 // Wine); EXTRACTOR_TARGET=windows says that it is a Windows build, whose
