@@ -138,8 +138,7 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
   }
   int64_t first = reader->base;
   int64_t last = descriptor_offset(reader);
-  // Past the archive's end, where its end is known: a regular file's size
-  // at the start, or where reading met the end.
+  // Past the archive's end, where known: a file's size, or where reads ended.
   if ((is_regular(reader) && target > reader->at_start.size) ||
       (reader->at_end && target > last)) {
     return reader_end;

@@ -82,8 +82,7 @@ reader_status reader_ahead(archive_reader* reader, std::size_t need,
 // Moves past `count` bytes, at most as many as the last look had ahead.
 void reader_consume(archive_reader* reader, std::size_t count);
 
-// Marks `offset`, at or after the position, as one to come back to (see
-// above); one mark at a time.
+// Marks `offset` (not behind the position) to come back to; one at a time.
 void reader_keep_from(archive_reader* reader, int64_t offset);
 
 // Moves to the archive offset `target`: inside the buffer, by seeking,

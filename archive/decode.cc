@@ -50,24 +50,18 @@ fast_loop_fn built_in_loop(decode_loop loop) {
   }
 }
 
-// The fastest loop built in for this processor (see decode.h): on the
-// first Zen cores the AVX2 loop's 256-bit operations are split in two,
-// and the SSE2 loop was measured faster there on real files.
-fast_loop_fn fastest_loop() {
-#if defined(DECODE_HAVE_X86) && defined(DECODE_HAVE_AVX2)
-  if (__builtin_cpu_is("znver1")) return fast_loop_sse2;
-#endif
-  for (decode_loop loop : {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
-    if (fast_loop_fn fast = built_in_loop(loop)) return fast;
-  }
-  return nullptr;
-}
-
-// The loop decode_block uses: the fastest, or the one a test chose.
+// The loop decode_block uses: the fastest (see decode.h), or a test's.
 decode_loop chosen_loop = decode_loop_fastest;
 
 fast_loop_fn fast_loop_for(decode_loop loop) {
-  return loop == decode_loop_fastest ? fastest_loop() : built_in_loop(loop);
+  if (loop != decode_loop_fastest) return built_in_loop(loop);
+#if defined(DECODE_HAVE_X86) && defined(DECODE_HAVE_AVX2)
+  if (__builtin_cpu_is("znver1")) return fast_loop_sse2;  // 256 bits split in two
+#endif
+  for (decode_loop fast : {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
+    if (built_in_loop(fast) != nullptr) return built_in_loop(fast);
+  }
+  return nullptr;
 }
 
 // Output goes to the file in pieces of at least 256 KiB (but the last of

@@ -38,12 +38,9 @@ bool decode_finished(const decode_state& state);
 // decode_block takes no token while fewer than this many bytes of output
 // room are left: the furthest one step of it stores, 32 runs of 256 bytes
 // and one vector more.
-//
-// Its inner loop is the fastest of those built in for this processor:
-// on x86-64 the AVX2 loop where the processor runs AVX2, but for the
-// first Zen cores (AMD family 17h, models below 30h, which split each
-// 256-bit operation in two), where the SSE2 loop was measured faster on
-// real files; SSE2 on other x86-64; the portable loop elsewhere.
+// Its inner loop is the fastest built in for this processor, as measured:
+// AVX2 where it runs, but SSE2 on the first Zen cores (which split each
+// 256-bit operation in two), SSE2 on other x86-64, portable elsewhere.
 constexpr std::size_t decode_min_room = 32 * 256 + 64;
 
 // Decodes whole tokens of one entry from in[0 .. in_size) into

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The one loop that feeds decode_block: input from a source that answers
-// as the archive's reader does (reader_ahead, reader_consume), output
-// gathered in a buffer and handed to a sink (write_all) whenever fewer
-// than decode_min_room bytes of it are left. decode_entry runs it with the
-// reader and an entry's file; the tests and the decode fuzzer run it with
-// bytes in memory, in pieces, and output buffers of their own sizes.
+// The one loop that feeds decode_block, from a source that answers as the
+// reader does (reader_ahead, reader_consume) into a buffer handed to a
+// sink (write_all) whenever fewer than decode_min_room bytes are left:
+// decode_entry runs it over the reader and a file, the tests and the
+// decode fuzzer over bytes in memory.
 #ifndef ARCHIVE_DECODE_FEED_H
 #define ARCHIVE_DECODE_FEED_H
 
@@ -15,9 +14,8 @@
 #include "archive/decode.h"
 #include "archive/file_io.h"
 
-// Decodes one entry from `in`, standing at its first packed byte, through
-// buffer[0 .. size) (size at least decode_min_room) into `out`, as
-// decode_entry describes; it never touches the buffer outside those bytes.
+// Decodes one entry from `in` through buffer[0 .. size) (at least
+// decode_min_room, nothing outside it touched) into `out`, as decode_entry.
 template <typename source, typename sink>
 decode_status decode_feed(source* in, sink out, unsigned char* buffer, std::size_t size,
                           int32_t packed_size, int32_t unpacked_size) {

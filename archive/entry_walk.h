@@ -8,15 +8,13 @@
 // gets there.
 //
 // walk_next reports the archive's normal end (walk_end) in three places
-// only: where the archive ends at the next header's offset; where fewer
-// than 32 bytes stand there; and after an entry whose packed_size is
-// negative (so the walk always moves forward and always ends); and then
-// only when the archive is unchanged since the walk began. An archive
-// that ends before the next header's offset was cut inside the entry
-// before it (walk_cut): a regular file smaller than that offset, or one
-// read to its end short of it. A read that fails, a changed archive and a
-// next header that cannot be reached are failures too. Only a cut exactly
-// at an entry's end, or within the 31 bytes after it, looks like an end.
+// only, and then only when the archive is unchanged since the walk began:
+// where the archive ends at the next header's offset, where fewer than 32
+// bytes stand there, and after an entry whose packed_size is negative (so
+// the walk always moves forward and ends). An archive that ends before the
+// next header's offset was cut inside the entry before it (walk_cut); a
+// cut exactly at an entry's end, or within 31 bytes after it, cannot be
+// told from an end. Read failures, changes and unreachable headers fail.
 #ifndef ARCHIVE_ENTRY_WALK_H
 #define ARCHIVE_ENTRY_WALK_H
 

@@ -9,10 +9,9 @@
 
 #include "archive/archive_reader.h"
 
-// The inner loops decode_block can use; all give the same results.
-// decode_loop_fastest is the one the program uses (see decode.h);
-// decode_loop_exact has no vector loop, and takes one run pair or one
-// span of literals (up to 4096) at a time.
+// The inner loops decode_block can use, all with the same results:
+// decode_loop_fastest, the program's (decode.h); decode_loop_exact, one
+// run pair or span of literals (up to 4096) at a time, with no vectors.
 enum decode_loop {
   decode_loop_fastest,
   decode_loop_exact,
@@ -25,8 +24,7 @@ enum decode_loop {
 // decode_loop_fastest, decode_loop_exact and decode_loop_portable.
 bool decode_loop_available(decode_loop loop);
 
-// decode_block (and so decode_entry) uses `loop` from now on, which must
-// be available; decode_loop_fastest again to undo.
+// decode_block uses `loop`, which must be available, from now on.
 void decode_use_loop(decode_loop loop);
 
 // No read of `reader` takes more than `most` bytes (0: as many as fit).

@@ -46,7 +46,6 @@ run_end extract_all(archive_reader* archive, output_folder* folder) {
     if (status == decode_write_error || !closed) return run_write_failed;
     if (status == decode_read_error) return run_unreadable;
   }
-  // A read failure, a cut, a change or a pipe that cannot go back.
   return step == walk_end ? run_extracted : run_unreadable;
 }
 
@@ -58,20 +57,15 @@ int end_run(run_end end, const char* program) {
     int status;
   };
   static const ending endings[] = {
-      {nullptr, 0},                // run_extracted
-      {usage_format, 1},           // run_no_archive
-      {open_failure_message, 1},   // run_unreadable
-      {open_failure_message, 1},   // run_refused
-      {write_failure_message, 2},  // run_write_failed
+      {nullptr, 0}, {usage_format, 1},  // run_extracted, run_no_archive
+      {open_failure_message, 1},        // run_unreadable
+      {open_failure_message, 1},        // run_refused
+      {write_failure_message, 2},       // run_write_failed
   };
-  const ending& e = endings[end];
   std::fflush(stdout);  // keep the listing line ahead of the message
-  if (end == run_no_archive) {
-    std::fprintf(stderr, usage_format, program);
-  } else if (e.message != nullptr) {
-    std::fputs(e.message, stderr);
-  }
-  return e.status;
+  if (end == run_no_archive) std::fprintf(stderr, usage_format, program);
+  else if (endings[end].message != nullptr) std::fputs(endings[end].message, stderr);
+  return endings[end].status;
 }
 
 }  // namespace

@@ -8,18 +8,10 @@
 
 #include "archive/entry_header.h"
 
-// How a run ends. run_extractor gives each ending its message and exit
-// status in one place (end_run in extractor.cc):
-//   run_extracted     no message, status 0
-//   run_no_archive    the usage message, status 1
-//   run_unreadable    the open-failure message, status 1: the archive
-//                     cannot be opened, asked its state or read, or it was
-//                     cut inside an entry, changed while read, or a pipe
-//                     cannot go back to the next header
-//   run_refused       the open-failure message, status 1: an entry's file
-//                     is refused or cannot be created
-//   run_write_failed  the write-failure message, status 2: an entry's file
-//                     cannot be written or closed
+// How a run ends; end_run (extractor.cc) gives each ending its message and
+// exit status, in one table. run_unreadable: the archive cannot be opened,
+// asked its state or read, was cut inside an entry or changed, or a pipe
+// cannot go back; run_refused: an entry's file is refused or not created.
 enum run_end { run_extracted, run_no_archive, run_unreadable, run_refused, run_write_failed };
 
 // Messages on standard error. The last two are Shift_JIS bytes:
