@@ -4,6 +4,7 @@
 // The archive must come out unchanged, nothing may be written that the
 // data does not decode to, and no failure may end a run with status 0.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,9 +18,15 @@
 
 namespace {
 
+// A scratch folder inside a parent of its own.
 struct scratch {
-  std::string dir = make_temp_dir();
-  ~scratch() { remove_tree(dir); }
+  std::string parent = make_temp_dir();
+  std::string dir = make_folder(parent + "/work");
+  ~scratch() { remove_tree(parent); }
+  static std::string make_folder(const std::string& path) {
+    mkdir(path.c_str(), 0700);
+    return path;
+  }
   std::string file(const std::string& name) const {
     std::string bytes;
     if (!read_file(dir + "/" + name, &bytes)) return "<missing>";
