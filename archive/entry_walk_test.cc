@@ -122,12 +122,17 @@ TEST(EntryWalk, ArchiveCutInsideAnEntryIsACut) {
   // file and from a pipe alike.
   std::string archive = pack_entry("A", "abcdefgh");
   std::string early = header_bytes("CUT", 6, 2) + "abcdef";
+  // Stopped early, and cut far beyond what the reader has read ahead.
+  std::string literals;
+  for (int i = 0; i < 600000; ++i) literals += static_cast<char>(i % 2 ? 'x' : 'y');
+  std::string far = header_bytes("FAR", 600000, 10) + literals;
   struct cut {
     std::string bytes;
     std::string output;
   };
   for (const cut& c : {cut{archive.substr(0, archive.size() - 3), "abcde"},
-                       cut{early.substr(0, early.size() - 1), "ab"}}) {
+                       cut{early.substr(0, early.size() - 1), "ab"},
+                       cut{far.substr(0, 400032), literals.substr(0, 10)}}) {
     walked file = walk_bytes(c.bytes);
     EXPECT_EQ(file.outputs, (names{c.output}));
     EXPECT_EQ(file.end, walk_cut);
