@@ -36,8 +36,7 @@ constexpr std::size_t reader_most_ahead = 4096;         // the most one look ask
 
 enum reader_status {
   reader_ok,
-  reader_end,     // the archive ends before the bytes asked for, or before
-                  // the offset moved to
+  reader_end,     // the archive ends before the bytes or offset asked for
   reader_behind,  // reader_move_to: a pipe, more than reader_most_behind
                   // back from the position
   reader_failed,  // a read failed, or the archive changed while read
@@ -87,10 +86,9 @@ void reader_keep_from(archive_reader* reader, int64_t offset);
 
 // Moves to the archive offset `target`: inside the buffer, by seeking,
 // or, where seeking fails or cannot be done, by reading forward. Returns
-// reader_ok, reader_end when the archive ends before `target` (a regular
-// file whose size at the start is smaller, or an archive read to its end
-// short of it), reader_behind (a pipe, more than reader_most_behind bytes
-// back) or reader_failed.
+// reader_ok, reader_end when the archive ends before `target` (a file's
+// size at the start, or where reading ended), reader_behind (a pipe, more
+// than reader_most_behind bytes back) or reader_failed.
 reader_status reader_move_to(archive_reader* reader, int64_t target);
 
 // The archive's state now, in `*now`: asked again for a regular file, the

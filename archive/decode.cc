@@ -69,8 +69,8 @@ fast_loop_fn fast_loop_for(decode_loop loop) {
 constexpr std::size_t output_piece = 256 * 1024;
 
 // One entry's output, gathered here until a piece is full; static, so
-// that its size asks nothing of the stack.
-unsigned char entry_output[output_piece + decode_min_room];
+// that its size asks nothing of the stack, and aligned (decode_feed.h).
+alignas(4096) unsigned char entry_output[output_piece + decode_min_room];
 
 }  // namespace
 

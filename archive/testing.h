@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What the tests, the fuzzers and the benchmarks ask of the format's code
-// beyond what the program uses: which inner loop decode_block runs, and
-// how large a piece the reader reads at a time.
+// What only tests, fuzzers and benchmarks ask of the format's code: which
+// inner loop decode_block runs, and how much the reader reads at a time.
 #ifndef ARCHIVE_TESTING_H
 #define ARCHIVE_TESTING_H
 

@@ -52,10 +52,7 @@ run_end extract_all(archive_reader* archive, output_folder* folder) {
 // Gives the run's message, after the listing, and returns its exit status:
 // the one place where an ending becomes both.
 int end_run(run_end end, const char* program) {
-  struct ending {
-    const char* message;
-    int status;
-  };
+  struct ending { const char* message; int status; };
   static const ending endings[] = {
       {nullptr, 0}, {usage_format, 1},  // run_extracted, run_no_archive
       {open_failure_message, 1},        // run_unreadable
