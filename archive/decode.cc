@@ -58,8 +58,8 @@ fast_loop_fn fast_loop_for(decode_loop loop) {
 #if defined(DECODE_HAVE_X86) && defined(DECODE_HAVE_AVX2)
   if (__builtin_cpu_is("znver1")) return fast_loop_sse2;  // 256 bits split in two
 #endif
-  for (decode_loop fast : {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
-    if (built_in_loop(fast) != nullptr) return built_in_loop(fast);
+  for (decode_loop fastest : {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
+    if (fast_loop_fn fast = built_in_loop(fastest)) return fast;
   }
   return nullptr;
 }

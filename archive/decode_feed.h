@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The one loop that feeds decode_block, from a source that answers as the
 // reader does (reader_ahead, reader_consume) into a buffer handed to a
-// sink (write_all) in whole pages when fewer than decode_min_room bytes
-// are left: from a page-aligned buffer, each page then lands at a page of
-// the file, where the system copies fastest (up to 40% on tmpfs). Run by
-// decode_entry over the reader and a file, by tests over bytes in memory.
+// sink (write_all) when fewer than decode_min_room bytes are left, in
+// whole pages (all of it if less): from a page-aligned buffer each lands
+// on a page of the file, which the system copies fastest (elsewhere up to
+// 39% slower on tmpfs). Run by decode_entry over the reader and a file,
+// by the tests over bytes in memory.
 #ifndef ARCHIVE_DECODE_FEED_H
 #define ARCHIVE_DECODE_FEED_H
 

@@ -13,7 +13,7 @@
 namespace {
 
 // The archive's reader, static for the size of its buffer.
-archive_reader reader;
+archive_reader run_reader;
 
 // Failing writes come back as errors rather than signals that stop the
 // process: a file size limit (SIGXFSZ) is a write failure, and a listing
@@ -30,8 +30,8 @@ void keep_signals_from_stopping_writes() {
 
 // Lists and extracts every entry of the open archive; returns how the run
 // ends.
-run_end extract_all(archive_reader* archive, output_folder* folder) {
-  entry_walk walk = walk_begin(archive);
+run_end extract_all(archive_reader* reader, output_folder* folder) {
+  entry_walk walk = walk_begin(reader);
   entry_header header;
   walk_status step;
   while ((step = walk_next(&walk, &header)) == walk_entry) {
@@ -40,7 +40,7 @@ run_end extract_all(archive_reader* archive, output_folder* folder) {
     std::fputs(line, stdout);
     int output = open_output_file(folder, header.name);
     if (output < 0) return run_refused;
-    decode_status status = decode_entry(archive, output, header.packed_size,
+    decode_status status = decode_entry(reader, output, header.packed_size,
                                         header.unpacked_size);
     bool closed = close_file(output);
     if (status == decode_write_error || !closed) return run_write_failed;
@@ -87,14 +87,14 @@ int run_extractor(int argc, char** argv) {
   keep_signals_from_stopping_writes();
   int fd = open_for_reading(argv[1]);
   if (fd < 0) return end_run(run_unreadable, program);
-  if (!reader_init(&reader, fd)) {
+  if (!reader_init(&run_reader, fd)) {
     // Without its state the archive could be neither told from the
     // entries' files nor seen to change.
     close_file(fd);
     return end_run(run_unreadable, program);
   }
-  output_folder folder = output_folder_for(&reader);
-  run_end end = extract_all(&reader, &folder);
+  output_folder folder = output_folder_for(&run_reader);
+  run_end end = extract_all(&run_reader, &folder);
   close_output_folder(&folder);
   close_file(fd);
   return end_run(end, program);

@@ -34,13 +34,17 @@ void reader_consume(piece_source* in, std::size_t count) {
   in->pos += std::min(count, in->ahead.size());
 }
 
-// The output, as decode_feed hands it out.
+// The output, as decode_feed hands it out: never more than the buffer
+// holds, or decode_block claimed to write past it.
 struct string_sink {
   std::string* bytes;
+  std::size_t room;
+  bool overran;
 };
 
 bool write_all(string_sink* out, const unsigned char* bytes, std::size_t count) {
-  out->bytes->append(reinterpret_cast<const char*>(bytes), count);
+  out->overran = out->overran || count > out->room;
+  out->bytes->append(reinterpret_cast<const char*>(bytes), std::min(count, out->room));
   return true;
 }
 
@@ -54,11 +58,11 @@ fed_outcome decode_in_pieces(decode_loop loop, const std::string& packed, int32_
   std::vector<unsigned char> out(room + guard, unwritten);
   piece_source in{&packed, piece, 0, {}, false};
   decode_use_loop(loop);
-  string_sink sink{&o.output};
+  string_sink sink{&o.output, room, false};
   decode_feed(&in, &sink, out.data(), room, packed_size, unpacked_size);
   decode_use_loop(decode_loop_fastest);
   o.consumed = static_cast<int64_t>(in.pos);
-  o.overran = in.overran;
+  o.overran = in.overran || sink.overran;
   for (std::size_t i = room; i < out.size(); ++i) o.overran = o.overran || out[i] != unwritten;
   return o;
 }

@@ -14,7 +14,7 @@ struct fed_outcome {
   std::string output;
   int64_t consumed;  // bytes taken
   bool overran;      // the loop took more than a look had ahead, or
-                     // wrote past its output buffer
+                     // wrote or claimed to write past its output buffer
 };
 
 // Decodes `packed` with `loop` through decode_feed: the input in pieces of
