@@ -244,6 +244,17 @@ TEST(EntryWalk, PipeGoesBackAsFarAsItsLimitAndNoFurther) {
     EXPECT_EQ(too_far.end, walk_unreachable) << "pieces of " << piece;
     EXPECT_EQ(too_far.names, (names{"A"})) << "pieces of " << piece;
   }
+  // Decoding that meets the pipe's end exactly at the limit, tokens still
+  // left: the pipe goes back as the file does (to a walk cut in C).
+  std::string at_end = archive_reading_past(limit + 1);
+  at_end.resize(at_end.find(header_bytes("B", 0, 0)) + reader_most_behind);
+  file = walk_bytes(at_end);
+  ASSERT_EQ(file.names, (names{"A", "B", "C"}));
+  for (std::size_t piece : {0u, 300u, 4096u}) {
+    walked back = walk_pipe(at_end, piece);
+    EXPECT_EQ(back.end, file.end) << "pieces of " << piece;
+    EXPECT_EQ(back.names, file.names) << "pieces of " << piece;
+  }
 }
 
 TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
