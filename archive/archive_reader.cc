@@ -138,18 +138,23 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
   }
   int64_t first = reader->base;
   int64_t last = descriptor_offset(reader);
-  // Past the archive's end, where known: a file's size, or where reads ended.
-  if ((is_regular(reader) && target > reader->at_start.size) ||
-      (reader->at_end && target > last)) {
-    return reader_end;
-  }
+  if (reader->at_end && target > last) return reader_end;  // reading ended before it
   if (target >= first && target <= last) {
     reader->pos = static_cast<std::size_t>(target - reader->base);
     return reader_ok;
   }
-  if (reader->seekable && seek_to(reader->fd, target)) {
+  // A regular file's size at the start vouches for the bytes before it, and
+  // bytes already read for themselves; elsewhere only reading the byte
+  // before `target` shows that the archive reaches it (some files read on
+  // past the size they report).
+  bool vouched = target < first || (is_regular(reader) && target <= reader->at_start.size);
+  int64_t at = vouched ? target : target - 1;
+  if (reader->seekable && seek_to(reader->fd, at)) {
     reader->at_end = false;
-    empty_at(reader, target);
+    empty_at(reader, at);
+    if (at == target) return reader_ok;
+    if (!read_once(reader)) return reader->failed ? reader_failed : reader_end;
+    reader->pos = 1;
     return reader_ok;
   }
   if (target < first) return reader->seekable ? reader_failed : reader_behind;

@@ -17,12 +17,19 @@
 // holds, so that how far a pipe goes back is a property of the archive,
 // not of how its writer's pieces fell.
 //
+// The end of the archive is where reading ends. A regular file's size at
+// the start says where that should be, not where it is: some files read on
+// past the size they report (/proc files, some FUSE files report 0), so a
+// file is taken to end short of an offset past its size only when a read
+// there finds nothing.
+//
 // The archive's state (kind, identity, size and times) is asked when the
 // reader starts, and an archive whose state cannot be asked is not read.
 // A regular file must not change while it is read: one that ends before
 // the size it had at the start, or whose size, modification time or
 // change time differ after a read from what they were, fails, as does a
-// later question about its state that gets no answer.
+// later question about its state that gets no answer. The read that sees
+// a change is the last: none of its bytes are handed on.
 #ifndef ARCHIVE_ARCHIVE_READER_H
 #define ARCHIVE_ARCHIVE_READER_H
 
@@ -85,10 +92,12 @@ void reader_consume(archive_reader* reader, std::size_t count);
 void reader_keep_from(archive_reader* reader, int64_t offset);
 
 // Moves to the archive offset `target`: inside the buffer, by seeking,
-// or, where seeking fails or cannot be done, by reading forward. Returns
-// reader_ok, reader_end when the archive ends before `target` (a file's
-// size at the start, or where reading ended), reader_behind (a pipe, more
-// than reader_most_behind bytes back) or reader_failed.
+// or, where seeking fails or cannot be done, by reading forward. Past both
+// what was read and a regular file's size at the start, it reads the byte
+// before `target` (in the same read that then holds the bytes from it on).
+// Returns reader_ok, reader_end when reading ends before `target`,
+// reader_behind (a pipe, more than reader_most_behind bytes back) or
+// reader_failed.
 reader_status reader_move_to(archive_reader* reader, int64_t target);
 
 // The archive's state now, in `*now`: asked again for a regular file, the

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -163,6 +164,90 @@ TEST_F(EndToEnd, ArchiveCutInsideAnEntryFails) {
     EXPECT_TRUE(file("PATTERN.BIN") == pattern);
     EXPECT_EQ(file("README.TXT"), readme.substr(0, 97));
     EXPECT_FALSE(exists("TABLE.TXT"));
+  }
+}
+
+// A process's environment as /proc/PID/environ gives it: a file that
+// reports size 0 and reads back each string followed by a zero byte.
+// `sleep` holds `bytes` there, split at its zero bytes, while this lives.
+struct environment_file {
+  explicit environment_file(const std::string& bytes) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0, zero; at <= bytes.size(); at = zero + 1) {
+      zero = std::min(bytes.find('\0', at), bytes.size());
+      parts.push_back(bytes.substr(at, zero - at));
+    }
+    std::vector<char*> environment;
+    for (std::string& part : parts) environment.push_back(part.data());
+    environment.push_back(nullptr);
+    char sleep[] = "sleep", seconds[] = "60";
+    char* argv[] = {sleep, seconds, nullptr};
+    pid = fork();
+    if (pid == 0) {
+      execve("/bin/sleep", argv, environment.data());
+      _exit(127);
+    }
+    path = "/proc/" + std::to_string(pid) + "/environ";
+    // Until the new program's environment stands there, at most 10 s.
+    std::string now;
+    for (int tries = 0; tries < 1000 && now != bytes + '\0'; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      now.clear();
+      read_file(path, &now);
+    }
+    ready = now == bytes + '\0';
+  }
+  ~environment_file() {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  pid_t pid;
+  std::string path;
+  bool ready;
+};
+
+TEST_F(EndToEnd, FileThatReadsPastItsReportedSize) {
+  // The end is where reading ends: the sample after an entry whose data,
+  // larger than what the program reads ahead, it skips; whole, then cut
+  // inside that entry and inside the sample.
+  if (target_is_windows()) GTEST_SKIP() << "no /proc under Windows";
+  std::string sample;
+  ASSERT_TRUE(read_file(std::string(SOURCE_DIR) + "/examples/sample.MDT", &sample));
+  std::string skipped;  // no string may exceed 128 KiB: a zero every 1000 bytes
+  for (int i = 0; i < 400000; ++i) skipped += static_cast<char>(i % 1000 ? 'a' + i % 2 : 0);
+  std::string archive = header_bytes("SKIP", 400000, 10) + skipped + sample;
+  std::string listing = "SKIP           400000       10 \n"
+                        "EMPTY.DAT           0        0 \n"
+                        "PATTERN.BIN      1306    20880 \n"
+                        "README.TXT        180      179 \n"
+                        "TABLE.TXT         331     1269 \n";
+  {
+    environment_file whole(archive);
+    ASSERT_TRUE(whole.ready) << whole.path;
+    run_result r = run({"extractor", whole.path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, listing);
+  }
+  std::string source = std::string(SOURCE_DIR) + "/examples/sample/";
+  for (const char* name : {"EMPTY.DAT", "PATTERN.BIN", "README.TXT", "TABLE.TXT"}) {
+    std::string expected;
+    ASSERT_TRUE(read_file(source + name, &expected));
+    EXPECT_TRUE(file(name) == expected) << name;
+  }
+  struct cut {
+    std::size_t length;
+    std::size_t lines;
+  };
+  for (cut c : {cut{300000, 1}, cut{400032 + 1500, 4}}) {
+    environment_file shorter(archive.substr(0, c.length));
+    ASSERT_TRUE(shorter.ready) << shorter.path;
+    run_result r = run({"extractor", shorter.path});
+    EXPECT_EQ(r.status, 1) << c.length;
+    EXPECT_EQ(r.err, open_failure) << c.length;
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < c.lines; ++i) end = listing.find('\n', end) + 1;
+    EXPECT_EQ(r.out, listing.substr(0, end)) << c.length;
   }
 }
 
