@@ -2,6 +2,8 @@
 #include "archive/archive_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -47,6 +49,20 @@ TEST(ReaderAhead, PipeReadOnlyForWhatIsNeededInPiecesAsLimited) {
   reader_consume(pipe.reader.get(), pipe.ahead);
   EXPECT_EQ(pipe.look(1), reader_end);
   EXPECT_EQ(pipe.ahead, 0u);
+}
+
+TEST(ReaderAhead, ReadThatSeesAChangeIsTheLast) {
+  // The file's times change after the reader started: the first read
+  // sees it and fails, and no read follows, though a header's 32 bytes
+  // were asked for in reads of one byte.
+  reader_over file(file_holding(counting(100)));
+  reader_limit_reads(file.get(), 1);
+  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(futimens(file.fd, long_ago), 0);
+  const unsigned char* at;
+  std::size_t ahead;
+  EXPECT_EQ(reader_ahead(file.get(), 32, &at, &ahead), reader_failed);
+  EXPECT_EQ(lseek(file.fd, 0, SEEK_CUR), 1);
 }
 
 TEST(ReaderMoveTo, PipeGoesBackToWhatItHoldsAndNoFurther) {

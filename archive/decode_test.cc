@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
@@ -201,6 +202,18 @@ TEST(DecodeEntry, FailuresStopDecodingAtOnce) {
   // A read that fails (a directory opened as the archive).
   entry_outcome e = decode_from(open("/", O_RDONLY), 10, 10);
   EXPECT_EQ(e.status, decode_read_error);
+}
+
+TEST(DecodeEntry, NothingOfAReadThatSeesAChangeIsWritten) {
+  // The archive's times change after the reader started: decoding fails
+  // at its first read, and none of that read's bytes reach the file.
+  reader_over in(file_holding("abcdefgh"));
+  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(futimens(in.fd, long_ago), 0);
+  std::FILE* out = std::tmpfile();
+  EXPECT_EQ(decode_entry(in.get(), fileno(out), 8, 8), decode_read_error);
+  EXPECT_EQ(contents_of(out), "");
+  std::fclose(out);
 }
 
 TEST(DecodeEntry, ReadFailingAtACountByteIsReported) {
