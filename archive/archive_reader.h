@@ -36,7 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/file_io.h"
+#include "platform/file_io.h"
 
 constexpr std::size_t reader_most_behind = 256 * 1024;  // how far back a pipe goes
 constexpr std::size_t reader_most_ahead = 4096;         // the most one look asks for

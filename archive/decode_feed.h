@@ -15,7 +15,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/decode.h"
-#include "archive/file_io.h"
+#include "platform/file_io.h"
 
 // Decodes one entry from `in` through buffer[0 .. size) (at least
 // decode_min_room, nothing outside it touched) into `out`, as decode_entry.

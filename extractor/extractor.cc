@@ -7,8 +7,8 @@
 #include "archive/archive_reader.h"
 #include "archive/decode.h"
 #include "archive/entry_walk.h"
-#include "archive/file_io.h"
 #include "extractor/output_file.h"
+#include "platform/file_io.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "archive/file_io-posix.h"
 #include "extractor/output_file.h"
+#include "platform/file_io-posix.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "archive/file_io-win32.h"
 #include "extractor/output_file.h"
+#include "platform/file_io-win32.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <cstdint>
 
 #include "archive/archive_reader.h"
-#include "archive/file_io.h"
+#include "platform/file_io.h"
 
 // True when `file` is the archive: the same device and index; or, when
 // both are regular files, the same size and modification time (to the
@@ -54,7 +54,7 @@ void close_output_folder(output_folder* folder);
 
 // Creates the entry `name` in `folder` under the rules, empty and open for
 // writing: returns its descriptor, for write_all and close_file
-// (archive/file_io.h). Returns -1 when the name is refused or the file
+// (platform/file_io.h). Returns -1 when the name is refused or the file
 // cannot be created; nothing that existed has then been written, though a
 // symbolic link or a regular file (never the archive) of that name may
 // have been removed.

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "archive/file_io-posix.h"
+#include "platform/file_io-posix.h"
 
 // Offsets past 2 GiB need a 64-bit off_t: the build defines
 // _FILE_OFFSET_BITS=64, which 32-bit systems need for it.

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "archive/file_io-win32.h"
+#include "platform/file_io-win32.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 // times). POSIX calls in file_io-posix.cc; the C runtime's and Win32's in
 // file_io-win32.cc; what only one platform's code asks, in
 // file_io-posix.h and file_io-win32.h.
-#ifndef ARCHIVE_FILE_IO_H
-#define ARCHIVE_FILE_IO_H
+#ifndef PLATFORM_FILE_IO_H
+#define PLATFORM_FILE_IO_H
 
 #include <cstddef>
 #include <cstdint>
