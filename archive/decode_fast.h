@@ -12,6 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if !defined(__GNUC__)  // Clang defines it too
+#error "the fast loops use GCC and Clang builtins: build with GCC or Clang (MinGW-w64 on Windows)"
+#endif
+
 struct fast_state {
   const unsigned char* in;  // input buffer
   std::size_t pos;          // next token
@@ -47,7 +51,7 @@ constexpr std::size_t fast_output_room = fast_window / 2 * 256 + 64;
 // Each decodes tokens from `state` and leaves it at the first token it did
 // not take (possibly the first one). The same results from every version.
 void fast_loop_portable(fast_state* state);
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(__x86_64__)
 #define DECODE_HAVE_X86 1
 void fast_loop_sse2(fast_state* state);
 void fast_loop_avx2(fast_state* state);

@@ -112,21 +112,15 @@ void decode_with(benchmark::State& state, decode_loop loop) {
   for (auto _ : state) {
     lseek(files.fd, 0, SEEK_SET);
     reader_init(&reader, files.fd);
-    decode_use_loop(loop);
+    decode_loop before = decode_use_loop(loop);
     decode_status status = decode_entry(&reader, files.out,
                                         static_cast<int32_t>(files.packed.size()),
                                         static_cast<int32_t>(files.data.size()));
-    decode_use_loop(decode_loop_fastest);
+    decode_use_loop(before);
     if (status != decode_ok) state.SkipWithError("decode failed");
   }
   finish(state, &files);
 }
-
-void fastest(benchmark::State& s) { decode_with(s, decode_loop_fastest); }
-void avx2(benchmark::State& s) { decode_with(s, decode_loop_avx2); }
-void sse2(benchmark::State& s) { decode_with(s, decode_loop_sse2); }
-void portable(benchmark::State& s) { decode_with(s, decode_loop_portable); }
-void exact(benchmark::State& s) { decode_with(s, decode_loop_exact); }
 
 // The plain byte-at-a-time decoder on memory, for comparison.
 void reference(benchmark::State& state) {
@@ -141,18 +135,21 @@ void reference(benchmark::State& state) {
   finish(state, &files);
 }
 
-// data 0: literal-heavy, 1: run-heavy, 2: mixed, 3: binary-like (generated);
-// this machine's own, so not comparable between machines: 4: shared
-// libraries, 5: C headers (text and code).
-#define DECODE_BENCHMARK(f) \
-  BENCHMARK(f)->DenseRange(0, 5)->ArgName("data")->Unit(benchmark::kMillisecond)
-DECODE_BENCHMARK(fastest);
-DECODE_BENCHMARK(avx2);
-DECODE_BENCHMARK(sse2);
-DECODE_BENCHMARK(portable);
-DECODE_BENCHMARK(exact);
-DECODE_BENCHMARK(reference);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+// data 0: literal-heavy, 1: run-heavy, 2: mixed, 3: binary-like (generated);
+// this machine's own, so not comparable between machines: 4: shared
+// libraries, 5: C headers (text and code). One benchmark for each of the
+// decoder's loops, named as the loop, and the reference.
+int main(int argc, char** argv) {
+  for (const decode_loop_entry& loop : decode_loops) {
+    benchmark::RegisterBenchmark(loop.name, decode_with, loop.id)
+        ->DenseRange(0, 5)->ArgName("data")->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("reference", reference)
+      ->DenseRange(0, 5)->ArgName("data")->Unit(benchmark::kMillisecond);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "archive/decode.h"
 #include "archive/testing.h"
@@ -52,11 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          (span * 4)) -
                     8;
   }
-  const decode_loop loops[] = {decode_loop_fastest, decode_loop_exact,
-                               decode_loop_portable, decode_loop_sse2,
-                               decode_loop_avx2};
-  decode_loop loop = loops[(mode & 0x0F) % (sizeof loops / sizeof loops[0])];
-  if (!decode_loop_available(loop)) loop = decode_loop_portable;
+  // One of the decoder's loops that this processor runs.
+  static const std::vector<decode_loop> loops = [] {
+    std::vector<decode_loop> runnable;
+    for (const decode_loop_entry& entry : decode_loops) {
+      if (decode_loop_available(entry.id)) runnable.push_back(entry.id);
+    }
+    return runnable;
+  }();
+  decode_loop loop = loops[(mode & 0x0F) % loops.size()];
 
   int64_t consumed = 0;
   std::string slow = reference_decode(packed, packed_size, unpacked_size, &consumed);

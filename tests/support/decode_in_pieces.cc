@@ -57,10 +57,10 @@ fed_outcome decode_in_pieces(decode_loop loop, const std::string& packed, int32_
   fed_outcome o{"", 0, false};
   std::vector<unsigned char> out(room + guard, unwritten);
   piece_source in{&packed, piece, 0, {}, false};
-  decode_use_loop(loop);
+  decode_loop before = decode_use_loop(loop);
   string_sink sink{&o.output, room, false};
   decode_feed(&in, &sink, out.data(), room, packed_size, unpacked_size);
-  decode_use_loop(decode_loop_fastest);
+  decode_use_loop(before);
   o.consumed = static_cast<int64_t>(in.pos);
   o.overran = in.overran || sink.overran;
   for (std::size_t i = room; i < out.size(); ++i) o.overran = o.overran || out[i] != unwritten;
