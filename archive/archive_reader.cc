@@ -170,18 +170,10 @@ reader_status reader_move_to(archive_reader* reader, int64_t target) {
   return reached < target ? reader_end : reader_ok;
 }
 
-bool reader_state_now(const archive_reader* reader, file_state* now) {
-  const file_state& start = reader->at_start;
-  if (!is_regular(reader)) {
-    *now = start;
-    return true;
-  }
-  *now = state_of(reader->fd);
-  return now->known && now->size == start.size && same_time(now->modified, start.modified) &&
-         same_time(now->change_time, start.change_time);
-}
-
 bool reader_unchanged(const archive_reader* reader) {
-  file_state now;
-  return reader_state_now(reader, &now);
+  if (!is_regular(reader)) return true;
+  const file_state& start = reader->at_start;
+  file_state now = state_of(reader->fd);
+  return now.known && now.size == start.size && same_time(now.modified, start.modified) &&
+         same_time(now.change_time, start.change_time);
 }

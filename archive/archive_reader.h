@@ -100,14 +100,9 @@ void reader_keep_from(archive_reader* reader, int64_t offset);
 // reader_failed.
 reader_status reader_move_to(archive_reader* reader, int64_t target);
 
-// The archive's state now, in `*now`: asked again for a regular file, the
-// state at the start for anything else (a pipe's times move as it is
-// written). True when the archive is still what it was at the start: for
-// a regular file, its state could be asked and shows the same size and
-// times.
-bool reader_state_now(const archive_reader* reader, file_state* now);
-
-// reader_state_now, for its answer alone.
+// True when the archive is still what it was at the start: a regular
+// file's state, asked again, shows the same size and times; anything else
+// (a pipe, whose times move as it is written) is taken as unchanged.
 bool reader_unchanged(const archive_reader* reader);
 
 #endif

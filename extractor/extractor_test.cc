@@ -36,6 +36,9 @@ TEST(ListingLine, ColumnsAndSigns) {
 TEST(ListingLine, ControlBytesShownAsQuestionMarks) {
   EXPECT_EQ(line_of("\x1B[2J\x7F\x01X\t", 1, 1),
             "?[2J??X?            1        1 \n");
+  // The edges: 1F and 7F are control bytes, 20 and 7E print.
+  EXPECT_EQ(line_of("\x1F\x20\x7E\x7F", 1, 1),
+            "? ~?                1        1 \n");
   // Spaces, Shift_JIS and other high bytes print raw.
   EXPECT_EQ(line_of("A B.TXT", 1, 1),
             "A B.TXT             1        1 \n");

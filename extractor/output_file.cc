@@ -65,12 +65,10 @@ bool may_replace(const output_folder& folder, const file_state& there) {
   if (there.kind != file_regular) return false;
   // The archive's times may have moved since the start (a touch), and on
   // mounts where only size and time tell a name of it from another file,
-  // the archive at the name then matches neither its old state nor, if
-  // the name was asked first, its new one: a changed archive replaces
-  // nothing.
-  file_state now;
-  if (!reader_state_now(folder.reader, &now)) return false;
-  return !is_archive(reader_start_state(folder.reader), there) && !is_archive(now, there);
+  // the archive at the name would then no longer match its state at the
+  // start: a changed archive replaces nothing. An unchanged one is what it
+  // was at the start, in every field is_archive compares.
+  return reader_unchanged(folder.reader) && !is_archive(reader_start_state(folder.reader), there);
 }
 
 bool posix_name_is_refused(const char* name) {

@@ -46,7 +46,7 @@ output_folder output_folder_for(const archive_reader* reader);
 // True when `there`, what stands at an entry's name, may be removed to
 // make way for the entry: a symbolic link; or a regular file when the
 // archive, asked again, has not changed since the run began and `there`
-// is no name of it (is_archive), as it was then or as it is now.
+// is no name of it (is_archive).
 bool may_replace(const output_folder& folder, const file_state& there);
 
 // Closes what `folder` holds open.
