@@ -93,7 +93,7 @@ constexpr std::size_t output_piece = 256 * 1024;
 
 // One entry's output, gathered here until a piece is full; static, so
 // that its size asks nothing of the stack, and aligned (decode_feed.h).
-alignas(4096) unsigned char entry_output[output_piece + decode_min_room];
+alignas(feed_page) unsigned char entry_output[output_piece + decode_min_room];
 
 }  // namespace
 

@@ -52,17 +52,22 @@ run_end extract_all(archive_reader* reader, output_folder* folder) {
 // Gives the run's message, after the listing, and returns its exit status:
 // the one place where an ending becomes both.
 int end_run(run_end end, const char* program) {
-  struct ending { const char* message; int status; };
-  static const ending endings[] = {
-      {nullptr, 0}, {usage_format, 1},  // run_extracted, run_no_archive
-      {open_failure_message, 1},        // run_unreadable
-      {open_failure_message, 1},        // run_refused
-      {write_failure_message, 2},       // run_write_failed
-  };
   std::fflush(stdout);  // keep the listing line ahead of the message
-  if (end == run_no_archive) std::fprintf(stderr, usage_format, program);
-  else if (endings[end].message != nullptr) std::fputs(endings[end].message, stderr);
-  return endings[end].status;
+  switch (end) {
+    case run_extracted:
+      return 0;
+    case run_no_archive:
+      std::fprintf(stderr, usage_format, program);
+      return 1;
+    case run_unreadable:
+    case run_refused:
+      std::fputs(open_failure_message, stderr);
+      return 1;
+    case run_write_failed:
+      std::fputs(write_failure_message, stderr);
+      return 2;
+  }
+  return 1;  // not reached: -Werror=switch holds every ending above
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "archive/entry_header.h"
 
 // How a run ends; end_run (extractor.cc) gives each ending its message and
-// exit status, in one table. run_unreadable: the archive cannot be opened,
+// exit status, in one switch. run_unreadable: the archive cannot be opened,
 // asked its state or read, was cut inside an entry or changed, or a pipe
 // cannot go back; run_refused: an entry's file is refused or not created.
 enum run_end { run_extracted, run_no_archive, run_unreadable, run_refused, run_write_failed };
