@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "archive/entry_header.h"
 #include "extractor/output_file.h"
 #include "platform/file_io-posix.h"
 
@@ -66,7 +67,7 @@ int open_parent(int folder, const char* name, const char** leaf) {
       *leaf = part;
       return dir;
     }
-    char component[64];
+    char component[name_field_size + 1];
     if (length >= sizeof component) break;
     std::memcpy(component, part, length);
     component[length] = '\0';

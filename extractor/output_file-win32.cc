@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "archive/entry_header.h"
 #include "extractor/output_file.h"
 #include "platform/file_io-win32.h"
 
@@ -186,8 +187,8 @@ void close_output_folder(output_folder* folder) {
 }
 
 int open_output_file(output_folder* folder, const char* name) {
-  wchar_t wide[64];
-  if (!wide_name(name, wide, 64) || windows_name_is_refused(wide)) {
+  wchar_t wide[name_field_size + 1];  // a byte gives at most one character
+  if (!wide_name(name, wide, name_field_size + 1) || windows_name_is_refused(wide)) {
     return -1;
   }
   if (folder->handle == -1) {
