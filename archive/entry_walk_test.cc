@@ -17,6 +17,7 @@
 #include "archive/decode.h"
 #include "archive/testing.h"
 #include "tests/support/packer.h"
+#include "tests/support/run.h"
 #include "tests/support/stream.h"
 
 namespace {
@@ -209,31 +210,17 @@ TEST(EntryWalk, PipeIsNotWaitedOnForBytesNotNeeded) {
 TEST(EntryWalk, PipeAndFileAgreeWhenDecodingPassesTheNextHeader) {
   // The decoder takes bytes of the next header or beyond: a pipe goes back
   // to the next header, as a file does, and ends as the file does.
-  std::string into_next = header_bytes("ONE", 4, 20) +
-                          std::string("\x41\x41\x03\x42", 4) +
-                          pack_entry("TWO", "two");
-  std::string past_end = header_bytes("END", 2, 100) + "aa" + std::string(1, '\0');
-  // 41, nineteen pairs 41 00, 41: the last pair's count is the next
-  // header's first byte, and decoding runs on through that header.
-  std::string pairs = "A";
-  for (int i = 0; i < 19; ++i) pairs += std::string("A\0", 2);
-  std::string through = header_bytes("A", 40, 1000) + pairs + "A";
-  std::string through_next = through + header_bytes("B", 0, 0);
+  std::vector<std::string> archives;
+  for (const named_archive& a : archives_passing_the_next_header()) archives.push_back(a.bytes);
   // Decoding takes 2 bytes past the next header, and fewer than 32 follow.
   std::string short_tail = hex(
       "000000410000000000000000000000000500000064000000000000000000000041410042420043");
+  archives.push_back(short_tail);
   // Ten bytes past the next header, which lies within 32 bytes of the end.
   std::string near_end = header_bytes("N", 13, INT32_MAX) + "A";
   for (int i = 0; i < 11; ++i) near_end += std::string("A\0", 2);
-  // The next header 10 bytes before 64 KiB, where a pipe's piece ends,
-  // and two entries after it.
-  std::string literals;
-  for (int i = 0; literals.size() < 65454 - 32; ++i) literals += static_cast<char>(i % 2 ? 'x' : 'y');
-  std::string at_piece = pack_entry("PAD", literals) + through_next +
-                         pack_entry("C", "cc") + pack_entry("D", "dd");
-  ASSERT_EQ(at_piece.find(header_bytes("B", 0, 0)), 65536u - 10);
-  for (const std::string& archive :
-       {into_next, past_end, through_next, short_tail, near_end, at_piece}) {
+  archives.push_back(near_end);
+  for (const std::string& archive : archives) {
     walked file = walk_bytes(archive);
     ASSERT_EQ(file.end, walk_end);
     for (std::size_t piece : {0u, 1u, 7u, 65536u}) {
@@ -243,8 +230,13 @@ TEST(EntryWalk, PipeAndFileAgreeWhenDecodingPassesTheNextHeader) {
       EXPECT_EQ(pipe.outputs, file.outputs);
     }
   }
+  std::string at_piece = archives_passing_the_next_header().back().bytes;
+  ASSERT_EQ(at_piece.find(header_bytes("B", 0, 0)), 65536u - 10);
   EXPECT_EQ(walk_bytes(at_piece).names, (names{"PAD", "A", "B", "C", "D"}));
   EXPECT_EQ(walk_bytes(short_tail).outputs, (names{"AABBC"}));
+}
+
+TEST(EntryWalk, PipePassedTooFarCannotGoBack) {
   // Decoding that passes the next header by more than the reader keeps:
   // a pipe cannot go back, and says so rather than ending quietly.
   std::string many = "A";
@@ -290,43 +282,57 @@ TEST(EntryWalk, PipeGoesBackAsFarAsItsLimitAndNoFurther) {
   }
 }
 
-TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
-  // The file is cut short after the reader started on it: the first read
-  // finds the size changed.
+// Three entries, the second larger than one read.
+std::string three_entries() {
   std::string literals;
   for (int i = 0; i < 400000; ++i) literals += static_cast<char>(i * 13 % 256 | 1);
-  std::string archive = pack_entry("A", "first") + pack_entry("B", literals) +
-                        pack_entry("C", "c");
-  reader_over shrunk(file_holding(archive));
+  return pack_entry("A", "first") + pack_entry("B", literals) + pack_entry("C", "c");
+}
+
+const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+
+TEST(EntryWalk, FileCutShortAfterTheStartFails) {
+  // The first read finds the size changed.
+  reader_over shrunk(file_holding(three_entries()));
   ASSERT_EQ(ftruncate(shrunk.fd, 300000), 0);
   walked w = walk_reader(shrunk.get());
   EXPECT_TRUE(w.names.empty());
   EXPECT_EQ(w.end, walk_read_error);
-  // Rewritten in place (the same size, other bytes and times) after the
-  // start: the next read fails.
-  reader_over rewritten(file_holding(archive));
-  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+}
+
+TEST(EntryWalk, FileRewrittenInPlaceFails) {
+  // The same size, other bytes and times after the start: the next read
+  // fails.
+  reader_over rewritten(file_holding(three_entries()));
   ASSERT_EQ(pwrite(rewritten.fd, "Z", 1, 40), 1);
   ASSERT_EQ(futimens(rewritten.fd, long_ago), 0);
   EXPECT_EQ(walk_reader(rewritten.get()).end, walk_read_error);
-  // Rewritten in place with its modification time set back, or removed:
-  // only the change time shows it. The file is older than the coarse
-  // clock's tick when that happens, so that the change time moves.
-  char path[] = "/tmp/extractor-walk-XXXXXX";
-  close(mkstemp(path));
-  ASSERT_TRUE(write_file(path, archive));
-  reader_over set_back(file_holding(archive));
+  // With its modification time set back, only the change time shows it.
+  // The file is older than the coarse clock's tick when that happens, so
+  // that the change time moves.
+  reader_over set_back(file_holding(three_entries()));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  reader_over removed(open(path, O_RDONLY));
   struct stat st;
   ASSERT_EQ(fstat(set_back.fd, &st), 0);
   const timespec same_times[2] = {st.st_atim, st.st_mtim};
   ASSERT_EQ(pwrite(set_back.fd, "Z", 1, 40), 1);
   ASSERT_EQ(futimens(set_back.fd, same_times), 0);
   EXPECT_EQ(walk_reader(set_back.get()).end, walk_read_error);
-  ASSERT_EQ(unlink(path), 0);
+}
+
+TEST(EntryWalk, FileRemovedWhileReadFails) {
+  // A removed file still reads to its end; only its change time shows the
+  // removal (older than the clock's tick, as above).
+  temp_folder own;
+  std::string path = own.path + "/ARC.MDT";
+  ASSERT_TRUE(write_file(path, three_entries()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  reader_over removed(open(path.c_str(), O_RDONLY));
+  ASSERT_EQ(unlink(path.c_str()), 0);
   EXPECT_EQ(walk_reader(removed.get()).end, walk_read_error);
-  // Changed after its last read: the walk's end finds it.
+}
+
+TEST(EntryWalk, FileChangedAfterItsLastReadFailsAtTheEnd) {
   std::string small = pack_entry("S", "small") + pack_entry("T", "t");
   reader_over late(file_holding(small));
   entry_walk walk = walk_begin(late.get());
@@ -335,8 +341,10 @@ TEST(EntryWalk, FileCutShortOrChangedIsAFailure) {
   ASSERT_EQ(futimens(late.fd, long_ago), 0);
   EXPECT_EQ(walk_next(&walk, &header), walk_entry);
   EXPECT_EQ(walk_next(&walk, &header), walk_read_error);
-  // A read that fails (a directory opened as the archive).
-  reader_over directory(open("/", O_RDONLY));
+}
+
+TEST(EntryWalk, ReadThatFailsIsAReadError) {
+  reader_over directory(open("/", O_RDONLY));  // a directory opened as the archive
   EXPECT_EQ(walk_reader(directory.get()).end, walk_read_error);
 }
 

@@ -695,15 +695,26 @@ TEST_F(EndToEnd, HeadersPast2And4GiB) {
   EXPECT_TRUE(file("PAST4G.BIN") == past4);
 }
 
-TEST_F(EndToEnd, ArchiveOnAPipe) {
-  if (target_is_windows()) GTEST_SKIP() << "Windows has no /dev/stdin";
-  std::string archive = pack_entry("A.TXT", "first") +
-                        header_bytes("CUT", 6, 2) + "abcdef" +
-                        pack_entry("Z.BIN", std::string(70000, 'z'));
-  ASSERT_TRUE(write_file(dir + "/SRC", archive));
-  // The extractor reads /dev/stdin, the read end of a pipe from cat.
-  std::string feed = "cat SRC | exec " + extractor_binary() + " /dev/stdin";
-  run_result r = run_program("/bin/sh", {"sh", "-c", feed}, dir);
+// The archive on a pipe (/dev/stdin or a FIFO) in the scratch folder.
+class ArchiveOnAPipe : public EndToEnd {
+ protected:
+  void SetUp() override {
+    EndToEnd::SetUp();
+    if (target_is_windows()) GTEST_SKIP() << "Windows has no /dev/stdin or FIFOs";
+  }
+  // Runs `command` in the scratch folder through the shell.
+  run_result shell(const std::string& command) {
+    return run_program("/bin/sh", {"sh", "-c", command}, dir);
+  }
+  // The extractor on /dev/stdin, the read end of a pipe from cat SRC.
+  std::string from_cat = "cat SRC | exec " + extractor_binary() + " /dev/stdin";
+};
+
+TEST_F(ArchiveOnAPipe, ListsAndExtractsEveryEntry) {
+  ASSERT_TRUE(write_file(dir + "/SRC", pack_entry("A.TXT", "first") +
+                                           header_bytes("CUT", 6, 2) + "abcdef" +
+                                           pack_entry("Z.BIN", std::string(70000, 'z'))));
+  run_result r = shell(from_cat);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -712,63 +723,54 @@ TEST_F(EndToEnd, ArchiveOnAPipe) {
             "Z.BIN             549    70000 \n");
   EXPECT_EQ(file("CUT"), "ab");
   EXPECT_TRUE(file("Z.BIN") == std::string(70000, 'z'));
+}
 
-  // An entry named like the file the pipe comes from replaces that file;
-  // the pipe's writer keeps reading the old one to its end.
+TEST_F(ArchiveOnAPipe, EntryReplacesTheFilePipedIn) {
+  // The pipe's writer keeps reading the old file to its end.
   std::string live;
   for (int i = 0; i < 3000000; ++i) live += static_cast<char>(i * 7 % 251);
   ASSERT_TRUE(write_file(dir + "/SRC", pack_entry("SRC", "replaced") +
                                            pack_entry("BIG", live) +
                                            pack_entry("LAST", "last")));
-  r = run_program("/bin/sh", {"sh", "-c", feed}, dir);
+  run_result r = shell(from_cat);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(file("SRC"), "replaced");
   EXPECT_TRUE(file("BIG") == live);
   EXPECT_EQ(file("LAST"), "last");
+}
 
-  // Entries whose decoder reads past the next header's offset, into the
-  // next header, through it, or past the archive's end, from a FIFO whose
-  // writer pauses before the last byte: the reader goes back to the next
-  // header, and the run ends as it does from a file.
+TEST_F(ArchiveOnAPipe, GoesBackToTheNextHeaderAsAFileDoes) {
+  // Decoding that reads past the next header's offset, from a FIFO whose
+  // writer pauses before the last byte: the run ends as it does from a
+  // file, with the same files.
   ASSERT_EQ(mkfifo((dir + "/FIFO").c_str(), 0600), 0);
   std::string pieces = "(head -c -1 SRC; sleep 0.2; tail -c 1 SRC) > FIFO & exec " +
                        extractor_binary() + " FIFO";
-  std::string pairs = "A";
-  for (int i = 0; i < 19; ++i) pairs += std::string("A\0", 2);
-  std::string through = header_bytes("A", 40, 1000) + pairs + "A" + header_bytes("B", 0, 0);
-  std::string pad;
-  while (pad.size() < 65454 - 32) pad += pad.size() % 2 ? "x" : "y";
-  struct passing {
-    std::string archive;
-    std::vector<std::string> names;
-  };
-  for (const passing& c : std::vector<passing>{
-           {header_bytes("ONE", 4, 20) + std::string("\x41\x41\x03\x42", 4) +
-                pack_entry("TWO", "two"), {"ONE", "TWO"}},
-           {header_bytes("END", 2, 100) + std::string("aa\0", 3), {"END"}},
-           {through, {"A", "B"}},
-           {header_bytes("C", 5, 100) + "AA" + std::string(1, '\0') + "BB" +
-                std::string(1, '\0') + "C", {"C"}},
-           {pack_entry("PAD", pad) + through + pack_entry("D", "d") + pack_entry("E", "e"),
-            {"PAD", "A", "B", "D", "E"}}}) {
-    ASSERT_TRUE(write_file(dir + "/SRC", c.archive));
-    run_result piped = run_program("/bin/sh", {"sh", "-c", pieces}, dir);
+  std::vector<named_archive> archives = archives_passing_the_next_header();
+  archives.push_back({header_bytes("C", 5, 100) + "AA" + std::string(1, '\0') + "BB" +
+                          std::string(1, '\0') + "C", {"C"}});
+  for (const named_archive& a : archives) {
+    ASSERT_TRUE(write_file(dir + "/SRC", a.bytes));
+    run_result piped = shell(pieces);
     std::vector<std::string> piped_files;
-    for (const std::string& name : c.names) piped_files.push_back(file(name));
-    run_result from_file = extract(c.archive);
+    for (const std::string& name : a.names) piped_files.push_back(file(name));
+    run_result from_file = extract(a.bytes);
     EXPECT_EQ(from_file.status, 0);
-    EXPECT_EQ(piped.status, 0) << c.names[0];
-    EXPECT_EQ(piped.err, "") << c.names[0];
+    EXPECT_EQ(piped.status, 0) << a.names[0];
+    EXPECT_EQ(piped.err, "") << a.names[0];
     EXPECT_EQ(piped.out, from_file.out);
-    for (std::size_t i = 0; i < c.names.size(); ++i) {
-      EXPECT_TRUE(piped_files[i] == file(c.names[i])) << c.names[i];
+    for (std::size_t i = 0; i < a.names.size(); ++i) {
+      EXPECT_TRUE(piped_files[i] == file(a.names[i])) << a.names[i];
     }
   }
   EXPECT_EQ(file("TWO"), "two");
+}
 
+TEST_F(ArchiveOnAPipe, GoesBack256KiBAndNoFurther) {
   // Decoding that ends 256 KiB (the limit the README and man page give)
   // past the next header goes back there, one byte more fails, whatever
   // pieces and pauses the writer gives: here 300 and 7,000 bytes in turn.
+  ASSERT_EQ(mkfifo((dir + "/FIFO").c_str(), 0600), 0);
   for (int64_t past : {int64_t{256 * 1024}, int64_t{256 * 1024 + 1}}) {
     std::string past_next = archive_reading_past(past);
     std::thread writer([&] {
@@ -808,14 +810,17 @@ TEST_F(EndToEnd, ArchiveOnAPipe) {
     }
     for (const char* name : {"A", "B", "C", "D"}) fs::remove(dir + "/" + name);
   }
+}
 
+TEST_F(ArchiveOnAPipe, EmptyEntrysFileIsNoNameOfTheArchive) {
   // An empty entry's new file has the FIFO's size, and may have its times
   // to the nanosecond: it is still no name of the archive.
+  ASSERT_EQ(mkfifo((dir + "/FIFO").c_str(), 0600), 0);
   ASSERT_TRUE(write_file(dir + "/SRC", pack_entry("E", "") + pack_entry("E", "data") +
                                            pack_entry("Z", "z")));
   std::string whole = "cat SRC > FIFO & exec " + extractor_binary() + " FIFO";
   for (int round = 0; round < 20; ++round) {
-    run_result run = run_program("/bin/sh", {"sh", "-c", whole}, dir);
+    run_result run = shell(whole);
     ASSERT_EQ(run.status, 0) << "round " << round << ": " << run.out;
     EXPECT_EQ(file("E"), "data");
   }

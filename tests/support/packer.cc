@@ -77,6 +77,22 @@ std::string archive_reading_past(int64_t past) {
   return header_bytes("A", static_cast<int32_t>(data.size()), INT32_MAX) + data + rest;
 }
 
+std::vector<named_archive> archives_passing_the_next_header() {
+  // 41, nineteen pairs 41 00, 41: the last pair's count is the next
+  // header's first byte, and decoding runs on through that header.
+  std::string pairs = "A";
+  for (int i = 0; i < 19; ++i) pairs += std::string("A\0", 2);
+  std::string through = header_bytes("A", 40, 1000) + pairs + "A" + header_bytes("B", 0, 0);
+  std::string literals;
+  while (literals.size() < 65454 - 32) literals += literals.size() % 2 ? "x" : "y";
+  return {{header_bytes("ONE", 4, 20) + std::string("\x41\x41\x03\x42", 4) +
+               pack_entry("TWO", "two"), {"ONE", "TWO"}},
+          {header_bytes("END", 2, 100) + std::string("aa\0", 3), {"END"}},
+          {through, {"A", "B"}},
+          {pack_entry("PAD", literals) + through + pack_entry("C", "cc") + pack_entry("D", "dd"),
+           {"PAD", "A", "B", "C", "D"}}};
+}
+
 bool read_file(const std::string& path, std::string* bytes) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Run-length codes `data` as the decoder expects: a byte equal to the one
 // before it (0xFF before the first) opens a run pair of up to 256 copies.
@@ -25,6 +26,17 @@ std::string pack_entry(const std::string& name, const std::string& data);
 // ended by its token count, reads on through B's header and C's to end
 // exactly `past` bytes (at least 100) past B's header.
 std::string archive_reading_past(int64_t past);
+
+// Whole archives whose first entry claims more output than its data
+// holds, so that its decoding, ended by its token count, reads past the
+// next header's offset: into the next header, past the archive's end,
+// through the next header, and that again with the next header 10 bytes
+// before 64 KiB, where a pipe's read ends; each with its entries' names.
+struct named_archive {
+  std::string bytes;
+  std::vector<std::string> names;
+};
+std::vector<named_archive> archives_passing_the_next_header();
 
 // Reads a whole file into `bytes`, or writes `bytes` as a whole file.
 // Both return false on failure.

@@ -36,4 +36,11 @@ std::string make_temp_dir();
 // Removes a directory tree made by make_temp_dir.
 void remove_tree(const std::string& dir);
 
+// A folder made by make_temp_dir, removed with all it holds at the end of
+// its scope, whatever a test's assertions did meanwhile.
+struct temp_folder {
+  std::string path = make_temp_dir();
+  ~temp_folder() { remove_tree(path); }
+};
+
 #endif
