@@ -17,11 +17,9 @@
 // holds, so that how far a pipe goes back is a property of the archive,
 // not of how its writer's pieces fell.
 //
-// The end of the archive is where reading ends. A regular file's size at
-// the start says where that should be, not where it is: some files read on
-// past the size they report (/proc files, some FUSE files report 0), so a
-// file is taken to end short of an offset past its size only when a read
-// there finds nothing.
+// The archive ends where reading ends. A regular file's size at the start
+// is the check for lost data, not the end: some files read on past the
+// size they report (/proc files, FUSE files that report 0).
 //
 // The archive's state (kind, identity, size and times) is asked when the
 // reader starts, and an archive whose state cannot be asked is not read.

@@ -32,10 +32,9 @@ using fast_loop_fn = void (*)(fast_state*);
 
 bool always() { return true; }
 #if defined(__x86_64__)
-bool x86_64() { return true; }
 bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 #else
-bool x86_64() { return false; }
+bool never() { return false; }
 bool has_avx2() { return false; }
 #endif
 
@@ -45,10 +44,10 @@ constexpr decode_loop_entry decode_loops[decode_loop_count] = {
     {decode_loop_fastest, "fastest", nullptr, true, always},
     {decode_loop_exact, "exact", nullptr, true, always},
     {decode_loop_portable, "portable", fast_loop_portable, true, always},
-#if defined(DECODE_HAVE_X86)
-    {decode_loop_sse2, "sse2", fast_loop_sse2, true, x86_64},
+#if defined(__x86_64__)  // every x86-64 has SSE2
+    {decode_loop_sse2, "sse2", fast_loop_sse2, true, always},
 #else
-    {decode_loop_sse2, "sse2", nullptr, false, x86_64},
+    {decode_loop_sse2, "sse2", nullptr, false, never},
 #endif
 #if defined(DECODE_HAVE_AVX2)
     {decode_loop_avx2, "avx2", fast_loop_avx2, true, has_avx2},
@@ -59,18 +58,14 @@ constexpr decode_loop_entry decode_loops[decode_loop_count] = {
 
 namespace {
 
-constexpr bool in_enum_order() {
-  for (int i = 0; i < decode_loop_count; ++i) {
-    if (decode_loops[i].id != i) return false;
-  }
-  return true;
+constexpr bool in_order(int i = 0) {
+  return i == decode_loop_count || (decode_loops[i].id == i && in_order(i + 1));
 }
-static_assert(in_enum_order(), "decode_loops[id] must be the entry of id");
+static_assert(in_order(), "decode_loops[id] must be the entry of id");
 
-// The program's loop, the fastest built in for this processor as measured:
-// the widest it runs (the last with windows: AVX2, else SSE2 on x86-64,
-// portable elsewhere), but SSE2 on the first Zen cores, which split each
-// 256-bit operation in two.
+// The program's loop, the fastest here as measured: the widest that is
+// built in and runs (AVX2, SSE2, portable), but SSE2 on the first Zen
+// cores, which split each 256-bit operation in two.
 decode_loop fastest_loop() {
 #if defined(DECODE_HAVE_AVX2)
   if (__builtin_cpu_is("znver1")) return decode_loop_sse2;
@@ -82,8 +77,7 @@ decode_loop fastest_loop() {
   return fastest;
 }
 
-// The loop decode_block uses (the fastest, or a test's), and the one whose
-// windows it ran last.
+// The loop decode_block uses, and the one whose windows it ran last.
 decode_loop chosen_loop = decode_loop_fastest;
 decode_loop loop_that_ran = decode_loop_exact;
 
@@ -120,7 +114,8 @@ decode_loop decode_loop_that_ran() { return loop_that_ran; }
 std::size_t decode_block(decode_state* state, const unsigned char* in, std::size_t in_size,
                          unsigned char* out, std::size_t out_size, std::size_t* written) {
   static const decode_loop fastest = fastest_loop();
-  const decode_loop_entry& loop = decode_loops[chosen_loop == decode_loop_fastest ? fastest : chosen_loop];
+  const decode_loop_entry& loop =
+      decode_loops[chosen_loop == decode_loop_fastest ? fastest : chosen_loop];
   fast_loop_fn fast = loop.windows;
   loop_that_ran = decode_loop_exact;
   int previous = state->previous;

@@ -50,8 +50,7 @@ decode_status decode_feed(source* in, sink out, unsigned char* buffer, std::size
     std::size_t taken = decode_block(&state, bytes, ahead, buffer + used, size - used, &written);
     reader_consume(in, taken);
     used += written;
-    // With room made above, decode_block takes nothing only where all
-    // that is ahead is a run pair's first byte, whose count is to come.
+    // Given room, decode_block takes nothing only from a lone run pair's first byte.
     need = taken == 0 && ahead < 2 ? 2 : 1;
   }
   if (used > 0 && !write_all(out, buffer, used)) return decode_write_error;

@@ -14,8 +14,7 @@
 // order of decode_loops.
 enum decode_loop {
   decode_loop_fastest,  // the program's: the fastest of the others here
-  decode_loop_exact,    // one run pair or span of literals (up to 4096) at a
-                        // time, with no vectors
+  decode_loop_exact,    // one run pair or literal span (to 4096) at a time
   decode_loop_portable,
   decode_loop_sse2,
   decode_loop_avx2,
@@ -25,11 +24,9 @@ enum decode_loop {
 struct decode_loop_entry {
   decode_loop id;
   const char* name;
-  void (*windows)(fast_state*);  // its window loop; nullptr for exact,
-                                 // fastest and a loop not built in
+  void (*windows)(fast_state*);  // nullptr for exact, fastest, and not built
   bool built;                    // built in for this target
-  bool (*processor_has)();       // this processor has what it needs, built
-                                 // in or not
+  bool (*processor_has)();       // what it needs, built in or not
 };
 
 // Every loop, one entry each: the program picks the fastest from here, and
@@ -40,8 +37,7 @@ extern const decode_loop_entry decode_loops[decode_loop_count];
 // decode_loop_fastest, decode_loop_exact and decode_loop_portable.
 bool decode_loop_available(decode_loop loop);
 
-// decode_block uses `loop`, which must be available, from now on; returns
-// the loop it used before.
+// decode_block uses `loop` (available) from now on; returns the one before.
 decode_loop decode_use_loop(decode_loop loop);
 
 // The loop whose windows the last decode_block call took tokens with, or
