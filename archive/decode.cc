@@ -113,9 +113,8 @@ decode_loop decode_loop_that_ran() { return loop_that_ran; }
 
 std::size_t decode_block(decode_state* state, const unsigned char* in, std::size_t in_size,
                          unsigned char* out, std::size_t out_size, std::size_t* written) {
-  static const decode_loop fastest = fastest_loop();
   const decode_loop_entry& loop =
-      decode_loops[chosen_loop == decode_loop_fastest ? fastest : chosen_loop];
+      decode_loops[chosen_loop == decode_loop_fastest ? fastest_loop() : chosen_loop];
   fast_loop_fn fast = loop.windows;
   loop_that_ran = decode_loop_exact;
   int previous = state->previous;
