@@ -162,8 +162,7 @@ TEST_P(DecodeLoop, WindowsStopShortOfTheOutputLimit) {
   // furthest a window stores. Calls with room for 8192 bytes more or less
   // than two windows put the last window's start at every place around
   // the limit; the guard bytes past the buffer must stay as they were.
-  std::string literals;
-  while (literals.size() < 40000) literals += literals.size() % 2 ? "a" : "b";
+  std::string literals = alternating(40000);
   std::string runs;
   for (int i = 0; i < 300; ++i) runs += "\xFF\xFF";
   std::string furthest = runs.substr(0, 64 + 62) + "AA\xF9";
@@ -193,8 +192,7 @@ TEST_P(DecodeLoop, WindowsStopShortOfTheOutputLimit) {
 TEST_P(DecodeLoop, IsTheLoopThatDecodes) {
   // Each loop takes the windows itself, but the program's, which hands
   // them to the fastest loop with windows rather than the exact step alone.
-  std::string literals;
-  while (literals.size() < 4000) literals += literals.size() % 2 ? "a" : "b";
+  std::string literals = alternating(4000);
   decode_loop before = decode_use_loop(loop());
   std::vector<unsigned char> out(decode_min_room + literals.size());
   decode_state state = decode_start(INT32_MAX, INT32_MAX);

@@ -126,8 +126,7 @@ TEST(EntryWalk, ArchiveCutInsideAnEntryIsACut) {
   std::string archive = pack_entry("A", "abcdefgh");
   std::string early = header_bytes("CUT", 6, 2) + "abcdef";
   // Stopped early, and cut far beyond what the reader has read ahead.
-  std::string literals;
-  for (int i = 0; i < 600000; ++i) literals += static_cast<char>(i % 2 ? 'x' : 'y');
+  std::string literals = alternating(600000);
   std::string far = header_bytes("FAR", 600000, 10) + literals;
   struct cut {
     std::string bytes;

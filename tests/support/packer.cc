@@ -57,9 +57,14 @@ std::string pack_entry(const std::string& name, const std::string& data) {
          packed;
 }
 
+std::string alternating(std::size_t size) {
+  std::string bytes;
+  while (bytes.size() < size) bytes += bytes.size() % 2 ? "x" : "y";
+  return bytes;
+}
+
 std::string archive_reading_past(int64_t past) {
-  std::string literals;
-  while (static_cast<int64_t>(literals.size()) < past) literals += literals.size() % 2 ? "x" : "y";
+  std::string literals = alternating(static_cast<std::size_t>(past));
   std::string rest = header_bytes("B", 0, 0) + pack_entry("C", literals) + pack_entry("D", "d");
   // The tokens that A's decoding takes from `rest` to end `past` bytes
   // in, read against A's last byte; past C's header each is one byte.
@@ -83,8 +88,7 @@ std::vector<named_archive> archives_passing_the_next_header() {
   std::string pairs = "A";
   for (int i = 0; i < 19; ++i) pairs += std::string("A\0", 2);
   std::string through = header_bytes("A", 40, 1000) + pairs + "A" + header_bytes("B", 0, 0);
-  std::string literals;
-  while (literals.size() < 65454 - 32) literals += literals.size() % 2 ? "x" : "y";
+  std::string literals = alternating(65454 - 32);
   return {{header_bytes("ONE", 4, 20) + std::string("\x41\x41\x03\x42", 4) +
                pack_entry("TWO", "two"), {"ONE", "TWO"}},
           {header_bytes("END", 2, 100) + std::string("aa\0", 3), {"END"}},

@@ -18,6 +18,9 @@ std::string rle_encode(const std::string& data);
 std::string header_bytes(const std::string& name, int32_t packed_size,
                          int32_t unpacked_size, unsigned char filler = 0);
 
+// `size` bytes of 'y' and 'x' in turn: literals, never a run.
+std::string alternating(std::size_t size);
+
 // One whole entry: header plus coded data, with matching sizes.
 std::string pack_entry(const std::string& name, const std::string& data);
 
