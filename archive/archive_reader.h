@@ -90,9 +90,9 @@ void reader_consume(archive_reader* reader, std::size_t count);
 void reader_keep_from(archive_reader* reader, int64_t offset);
 
 // Moves to the archive offset `target`: inside the buffer, by seeking,
-// or, where seeking fails or cannot be done, by reading forward. Past both
-// what was read and a regular file's size at the start, it reads the byte
-// before `target` (in the same read that then holds the bytes from it on).
+// or, where seeking fails or cannot be done, by reading forward. Past what
+// was read (and, for a regular file, past its size at the start), it reads
+// the byte before `target`, in the read that then holds the bytes after it.
 // Returns reader_ok, reader_end when reading ends before `target`,
 // reader_behind (a pipe, more than reader_most_behind bytes back) or
 // reader_failed.
