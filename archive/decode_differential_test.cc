@@ -192,6 +192,7 @@ TEST_P(DecodeLoop, WindowsStopShortOfTheOutputLimit) {
 TEST_P(DecodeLoop, IsTheLoopThatDecodes) {
   // Each loop takes the windows itself, but the program's, which hands
   // them to the fastest loop with windows rather than the exact step alone.
+  // Then input too short for a window: the exact step alone ran.
   std::string literals = alternating(4000);
   decode_loop before = decode_use_loop(loop());
   std::vector<unsigned char> out(decode_min_room + literals.size());
@@ -200,8 +201,12 @@ TEST_P(DecodeLoop, IsTheLoopThatDecodes) {
   decode_block(&state, reinterpret_cast<const unsigned char*>(literals.data()), literals.size(),
                out.data(), out.size(), &written);
   decode_loop ran = decode_loop_that_ran();
-  decode_use_loop(before);
   ASSERT_EQ(written, literals.size());
+  decode_block(&state, reinterpret_cast<const unsigned char*>(literals.data()), 10, out.data(),
+               out.size(), &written);
+  decode_loop short_ran = decode_loop_that_ran();  // the exact step, which has no windows
+  decode_use_loop(before);
+  EXPECT_EQ(decode_loops[short_ran].windows, nullptr) << decode_loops[short_ran].name << " ran";
   if (std::string(GetParam().name) == "fastest") {
     EXPECT_NE(decode_loops[ran].windows, nullptr) << decode_loops[ran].name << " ran";
   } else {

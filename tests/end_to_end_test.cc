@@ -112,6 +112,16 @@ TEST_F(EndToEnd, EmptyArchiveAndExtraArguments) {
   EXPECT_EQ(r.err, "");
 }
 
+TEST_F(EndToEnd, ArchiveOnDescriptorZero) {
+  // With standard input closed, the archive is opened as descriptor 0.
+  if (target_is_windows()) GTEST_SKIP() << "a POSIX shell's <&-";
+  ASSERT_TRUE(write_file(dir + "/ARC.MDT", pack_entry("A.TXT", "a")));
+  run_result r = run_program("/bin/sh", {"sh", "-c", "exec " + extractor_binary() +
+                                                         " ARC.MDT <&-"}, dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(file("A.TXT"), "a");
+}
+
 TEST_F(EndToEnd, ListsAndExtractsEveryEntry) {
   std::string binary;
   for (int i = 0; i < 5000; ++i) binary += static_cast<char>(i / 300);
